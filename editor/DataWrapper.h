@@ -1,0 +1,104 @@
+#pragma once
+// One opened package: its record tree, its media engine object, the replay of its events in step
+// with the play position, its cut segments, and the cut and merge of the package.
+#include <QList>
+#include <QMap>
+#include <QObject>
+#include <QString>
+#include <QVector>
+#include <qwindowdefs.h>
+
+#include <array>
+#include <functional>
+#include <future>
+#include <memory>
+#include <mutex>
+
+#include "FEventQueue.h"
+#include "IMediaCore.h"
+#include "ResourceItem.h"
+#include "Segment.h"
+
+class DataWrapperObserver;
+class FileHandler;
+
+class DataWrapper : public QObject, public IMediaCoreObserver, public std::enable_shared_from_this<DataWrapper> {
+    Q_OBJECT
+public:
+    explicit DataWrapper(QObject* parent = nullptr);
+    ~DataWrapper() override;
+
+    // Starts the read on a detached worker; `done` gets 0 (tree read) or -2 on that worker.
+    // Returns 0 when started, -1 when a tree is already held.
+    qint16 readFile(const QString& path, std::function<void(int)> done, bool keepEncrypt = false);
+    void initMediaCore(WId window);
+    void connectSignals();
+    void setObserver(DataWrapperObserver* observer);
+    void setTranscode(bool on);
+    std::shared_ptr<_RootItem> getRootItem();
+
+    void play();
+    void pause();
+    void resume();
+    void stop();
+    void seek(qint64 ms);
+
+    qint64 getDuration();
+    bool getVideoSize(int* width, int* height);
+
+    // Segments.
+    bool addSegment(std::shared_ptr<_Segment> segment);
+    bool tryAddSegment(std::shared_ptr<_Segment> segment);
+    bool removeSegment(const QString& id);
+    QMap<QString, std::shared_ptr<_Segment>> getSegments();
+    QVector<std::shared_ptr<_Segment>> sortedSegments();
+    qint64 maxSegmentEnd();
+    void updateActualDuration(const QString& id, qint64 ms);
+
+    // Event trimming onto the segments' timeline.
+    bool mapTime(qint64 t, qint64& mapped);
+    template <typename T>
+    void updateSelectItem(QList<std::shared_ptr<T>>& list);
+    void updateSelectDrawItem(const QList<std::shared_ptr<_PageChangeItem>>& pageChanges);
+    void trimEventsToSegments();
+
+    // Cut: 0 done, -1 no tree, -3 meta.json not written, -4 packing failed, else the engine's code.
+    qint16 save(const QString& file);
+    // Merge: engine code other than 2, else 0 done, -1/-2 from packing, -3 meta.json not written.
+    qint16 merge(QList<std::shared_ptr<DataWrapper>> others, int width, int height, const QString& file);
+
+    // IMediaCoreObserver (any thread).
+    void OnTimePoint(qint64 ms) override;
+    void OnPlay() override;
+    void OnStop() override;
+    void OnReplay() override;
+    void OnSeek(qint64 ms) override;
+    void OnMediaCrop(int code) override;
+    void OnMediaMerg(int code) override;
+    void OnPlayingFinished(bool pause) override;
+
+signals:
+    void signalCurrentTimePoint(qint64 now_ms);
+    void signalPlay();
+    void signalStop();
+    void signalSeek(qint64 now_ms);
+    void signalPlayingFinished(bool pause);
+
+private slots:
+    void slotCurrentTimePoint(qint64 now_ms);
+    void slotStop();
+    void slotSeek(qint64 now_ms);
+
+private:
+    std::shared_ptr<IMediaCore> m_media_core;
+    std::shared_ptr<_RootItem> m_root_item;
+    std::shared_ptr<FileHandler> m_file_handler;
+    QMap<QString, std::shared_ptr<_Segment>> m_segments;
+    std::array<qint32, 6> m_cursors;
+    DataWrapperObserver* m_observer = nullptr;
+    std::promise<int> m_promise;
+    std::shared_ptr<FEventQueue> m_event_queue;
+    std::once_flag m_connect_once;
+    qint64 m_current_ms = 0;
+    bool m_transcode = false;
+};

@@ -1,0 +1,40 @@
+#pragma once
+// Unpacks packages into private workspaces and packs edit directories into packages.
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <memory>
+
+#include "ResourceItem.h"
+
+class DataWrapper;
+
+class FileHandler : public QObject {
+    Q_OBJECT
+public:
+    explicit FileHandler(QObject* parent = nullptr);
+    ~FileHandler() override;
+
+    void setOwner(std::weak_ptr<DataWrapper> owner);
+    void setKeepEncrypt(bool keep);
+    bool isEncrypted() const { return encrypted; }
+
+    // Unpacks and reads the package; empty on failure (nothing is left in the temporary folder).
+    std::shared_ptr<_RootItem> decompress(const QString& packagePath);
+    // 0 done, -1 no root, -2 no edit directory.
+    qint16 copyPageImages(std::shared_ptr<_RootItem> root);
+    // 0 done, -1 page images could not be prepared, -2 packing failed.
+    qint16 compress(std::shared_ptr<_RootItem> root, const QString& outPath);
+
+    static bool removeDir(const QString& path);
+    static QString uniqueFilePath(const QString& path);
+    static QString defaultOutputDir();
+    static quint64 freeSpaceMB(const QString& drive);
+    static QString makeEditDir(const QString& workspace);
+
+private:
+    QStringList tmp_dirs;
+    std::weak_ptr<DataWrapper> owner;
+    bool encrypted = false;
+    bool keep_encrypt = false;
+};

@@ -1,0 +1,76 @@
+#pragma once
+// Recorder side of the media engine: decodes a video frame by frame, lets the observer paint each
+// frame, and encodes the painted pictures (with the source's audio) into an MP4.
+#include <QtGlobal>
+
+#include <cstdint>
+#include <future>
+#include <memory>
+#include <string>
+
+struct _RecordParam {
+    qint32 width = 0;    // output width in pixels
+    qint32 height = 0;   // output height in pixels
+    qint32 bitrate = 0;  // video bitrate in kbit/s
+    qint32 reserved = 0;
+    std::string input_path;   // UTF-8
+    std::string output_path;  // UTF-8
+};
+
+struct _RGBAFrame {
+    qint32 width = 0;
+    qint32 height = 0;
+    std::unique_ptr<uint8_t[]> data;  // width * height * 4 bytes, 32-bit ARGB (premultiplied) rows top down
+    std::shared_ptr<void> extra;      // left empty by the exporter
+};
+
+typedef struct _RecordFrame {
+    qint32 width = 0;
+    qint32 height = 0;
+    qint64 time = 0;  // presentation time in ms from the start of the video
+    // Planar YUV 4:2:0, rows tightly packed; U and V are (width/2) x (height/2).
+    uint8_t* y = nullptr;
+    uint8_t* u = nullptr;
+    uint8_t* v = nullptr;
+    // Where the observer delivers the painted picture; the recorder waits on it before going on.
+    std::promise<std::shared_ptr<_RGBAFrame>> result;
+} SRecordFrame;
+
+struct _MediaInfo {
+    qint64 duration = 0;  // ms
+    qint32 width = 0;
+    qint32 height = 0;
+};
+
+// Failure codes reported through OnRecordError.
+enum MediaRecorderCode {
+    RECORD_OK = 0,
+    RECORD_BAD_PARAM = 1,
+    RECORD_OPEN_INPUT = 2,
+    RECORD_NO_VIDEO = 3,
+    RECORD_CODEC = 4,
+    RECORD_OPEN_OUTPUT = 5,
+    RECORD_WRITE = 6,
+    RECORD_NO_PICTURE = 7,  // the observer delivered no picture for a frame
+    RECORD_CANCELLED = 8,
+};
+
+class IMediaRecorderObserver {
+public:
+    virtual void OnRecordFrame(std::shared_ptr<SRecordFrame> frame) = 0;
+    virtual void OnRecordFinished() = 0;
+    virtual void OnRecordLog(int level, const char* format, ...) = 0;
+    // A recording that fails reports its cause here and then OnRecordFinished(); the output
+    // file is then not present at the output path.
+    virtual void OnRecordError(int /*code*/) {}
+};
+
+class IMediaRecorder {
+public:
+    static std::shared_ptr<IMediaRecorder> create(IMediaRecorderObserver* observer);
+    virtual ~IMediaRecorder() = default;
+
+    virtual int init(std::shared_ptr<_RecordParam> param) = 0;  // 0 ready, else a MediaRecorderCode
+    virtual std::shared_ptr<_MediaInfo> getMediaInfo() = 0;
+    virtual bool start() = 0;
+};
