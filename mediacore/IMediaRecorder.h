@@ -53,6 +53,8 @@ enum MediaRecorderCode {
     RECORD_WRITE = 6,
     RECORD_NO_PICTURE = 7,  // the observer delivered no picture for a frame
     RECORD_CANCELLED = 8,
+    RECORD_READ = 9,  // read or decode error in the middle of the input
+    RECORD_BUSY = 10,  // init or start while a recording of this object is running
 };
 
 class IMediaRecorderObserver {
