@@ -1,0 +1,44 @@
+#pragma once
+// Template 2: Q&A column, video, chat column.
+#include <QList>
+#include <QWidget>
+#include <memory>
+
+#include "TemplateInterface.h"
+
+class ChatView;
+class QHBoxLayout;
+class QuestionAnswerView;
+
+struct Template2Form {
+    QHBoxLayout* horizontalLayout = nullptr;
+    QuestionAnswerView* qaWidget = nullptr;
+    QWidget* mediaWidget = nullptr;
+    ChatView* chatWidget = nullptr;
+
+    void setupUi(QWidget* form);
+};
+
+class Template2Widget : public QWidget, public TemplateInterface {
+    Q_OBJECT
+public:
+    explicit Template2Widget(QWidget* parent = nullptr);
+    ~Template2Widget() override;
+
+    void onDataWrapper(std::shared_ptr<DataWrapper> session) override;
+    void onItem(std::shared_ptr<DataWrapper> session, std::shared_ptr<_VRKItemBase> item) override;
+    void onItemList(std::shared_ptr<DataWrapper> session, QList<std::shared_ptr<_VRKItemBase>> items,
+                    int kind) override;
+    void onDataWrapperValue(std::shared_ptr<DataWrapper> session, int value) override;
+    WId mediaWinId() override;
+    QWidget* mediaWidget() override;
+
+    // The views that receive events, in forwarding order.
+    QList<DataWrapperObserver*> views() const { return m_views; }
+    QuestionAnswerView* qaView() const { return m_form.qaWidget; }
+    ChatView* chatView() const { return m_form.chatWidget; }
+
+private:
+    Template2Form m_form;
+    QList<DataWrapperObserver*> m_views;
+};

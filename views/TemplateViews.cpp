@@ -1,0 +1,50 @@
+#include "TemplateViews.h"
+
+#include <QWidget>
+
+namespace templateviews {
+
+QString mediaAreaStyle() {
+    return QStringLiteral("QWidget#mediaWidget{background:#63738a;\n\tborder:1px solid #999999;}");
+}
+
+QString videoBoxStyle() {
+    return QStringLiteral("QWidget{background:#63738a;\n\tborder:1px solid #999999;}");
+}
+
+void prepareMediaArea(QWidget* area) {
+    area->setObjectName(QStringLiteral("mediaWidget"));
+    // The native window is only made when asked for (mediaWinId): a template rendered off screen
+    // inside a graphics scene must stay a plain widget tree. Its parents never need one.
+    area->setAttribute(Qt::WA_DontCreateNativeAncestors, true);
+}
+
+void forwardDataWrapper(const QList<DataWrapperObserver*>& views,
+                        const std::shared_ptr<DataWrapper>& session) {
+    for (DataWrapperObserver* view : views) {
+        view->onDataWrapper(session);
+    }
+}
+
+void forwardItem(const QList<DataWrapperObserver*>& views, const std::shared_ptr<DataWrapper>& session,
+                 const std::shared_ptr<_VRKItemBase>& item) {
+    for (DataWrapperObserver* view : views) {
+        view->onItem(session, item);
+    }
+}
+
+void forwardItemList(const QList<DataWrapperObserver*>& views, const std::shared_ptr<DataWrapper>& session,
+                     const QList<std::shared_ptr<_VRKItemBase>>& items, int kind) {
+    for (DataWrapperObserver* view : views) {
+        view->onItemList(session, items, kind);
+    }
+}
+
+void forwardValue(const QList<DataWrapperObserver*>& views, const std::shared_ptr<DataWrapper>& session,
+                  int value) {
+    for (DataWrapperObserver* view : views) {
+        view->onDataWrapperValue(session, value);
+    }
+}
+
+}  // namespace templateviews
