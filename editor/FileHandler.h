@@ -18,6 +18,8 @@ public:
     void setOwner(std::weak_ptr<DataWrapper> owner);
     void setKeepEncrypt(bool keep);
     bool isEncrypted() const { return encrypted; }
+    // A merge packs enciphered when any of its inputs was enciphered, whichever handler read it.
+    void setEncrypted(bool on) { encrypted = on; }
 
     // Unpacks and reads the package; empty on failure (nothing is left in the temporary folder).
     std::shared_ptr<_RootItem> decompress(const QString& packagePath);

@@ -1,0 +1,307 @@
+#define FLOG_SOURCE "editor/FileHandler"
+#include "FileHandler.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QStorageInfo>
+#include <QTemporaryDir>
+
+#include <JlCompress.h>
+
+#include <cstdio>
+#include <ctime>
+#include <random>
+
+#include "FLog.h"
+#include "JsonResourceParse.h"
+#include "supzip.h"
+
+namespace {
+
+// A docId or image name from meta.json names exactly one folder or file inside the package.
+bool isPlainName(const QString& name) {
+    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
+           !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\')) && !name.contains(QChar(0));
+}
+
+// Volumes that only live in memory or belong to the system are no place for output packages.
+bool isPseudoVolume(const QStorageInfo& volume) {
+    static const QList<QByteArray> kPseudo{
+        "tmpfs",   "devtmpfs", "ramfs",   "squashfs",  "proc",        "sysfs",  "devpts",   "cgroup",
+        "cgroup2", "mqueue",   "debugfs", "tracefs",   "securityfs",  "pstore", "efivarfs", "autofs",
+        "bpf",     "configfs", "fusectl", "hugetlbfs", "binfmt_misc", "nsfs"};
+    return kPseudo.contains(volume.fileSystemType());
+}
+
+}  // namespace
+
+FileHandler::FileHandler(QObject* parent) : QObject(parent) {}
+
+FileHandler::~FileHandler() {
+    for (const QString& dir : qAsConst(tmp_dirs)) {
+        removeDir(dir);
+    }
+}
+
+void FileHandler::setOwner(std::weak_ptr<DataWrapper> owner_session) {
+    owner = std::move(owner_session);
+}
+
+void FileHandler::setKeepEncrypt(bool keep) {
+    keep_encrypt = keep;
+}
+
+std::shared_ptr<_RootItem> FileHandler::decompress(const QString& packagePath) {
+    const QStringList temps = QStandardPaths::standardLocations(QStandardPaths::TempLocation);
+    if (temps.isEmpty()) {
+        FLOG(FLOG_ERROR, "can't found the TempLocation");
+        return {};
+    }
+    const QString base = QFileInfo(packagePath).baseName();
+    std::mt19937 rng(static_cast<std::mt19937::result_type>(std::time(nullptr)));
+    std::uniform_int_distribution<int> dist(0, 10000);
+    // Creating the folder reserves the name, so two unpacks never share a workspace, even when both
+    // draw from generators seeded in the same second.
+    QString workspace;
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        const QString candidate = temps.first() + QLatin1Char('/') + base + QString::number(dist(rng)) +
+                                  QTime::currentTime().toString(QStringLiteral("_hhmmss/"));
+        if (!QFileInfo(candidate).exists() && !QFileInfo(candidate).isSymLink() && QDir().mkdir(candidate)) {
+            workspace = candidate;
+            break;
+        }
+    }
+    if (workspace.isEmpty()) {
+        FLOG(FLOG_ERROR, "can't create a workspace for %s", packagePath.toUtf8().constData());
+        return {};
+    }
+    FLOG(FLOG_INFO, "decompress dirs:%s", workspace.toUtf8().constData());
+
+    if (!(keep_encrypt && encrypted)) {
+        encrypted = IsEncryptSource(packagePath.toLocal8Bit().constData()) != 0;
+    }
+
+    if (DecompressZipDec(packagePath.toUtf8().constData(), workspace.toUtf8().constData()) != 0) {
+        FLOG(FLOG_ERROR, "can't decompress : %s", packagePath.toUtf8().constData());
+        removeDir(workspace);
+        return {};
+    }
+
+    std::shared_ptr<_RootItem> root = JsonResourceParse::parseFile(workspace + QStringLiteral("meta.json"));
+    if (!root) {
+        removeDir(workspace);
+        return {};
+    }
+    const QString editDir = makeEditDir(workspace);
+    if (editDir.isEmpty()) {
+        removeDir(workspace);
+        return {};
+    }
+    root->meta_path = workspace + QStringLiteral("meta.json");
+    root->video_path = workspace + QStringLiteral("c.mp4");
+    if (!QFileInfo::exists(root->video_path)) {
+        root->video_path = workspace + QStringLiteral("c");
+    }
+    root->tmp_path = workspace;
+    root->tmp_edit_path = editDir + QLatin1Char('/');
+    tmp_dirs.append(workspace);
+    return root;
+}
+
+QString FileHandler::makeEditDir(const QString& workspace) {
+    QString base = QFileInfo(workspace).absoluteFilePath();
+    while (base.size() > 1 && base.endsWith(QLatin1Char('/'))) {
+        base.chop(1);
+    }
+    for (int n = 0; n < 100000; ++n) {
+        const QString candidate = base + QStringLiteral("_edit_") + QString::number(n);
+        const QFileInfo info(candidate);
+        if (info.exists() || info.isSymLink()) {
+            continue;
+        }
+        // mkdir fails when the name was taken meanwhile; then the next number is tried.
+        if (QDir().mkdir(candidate)) {
+            FLOG(FLOG_ERROR, "make dir:%s", candidate.toUtf8().constData());
+            return candidate;
+        }
+        if (!QFileInfo(candidate).exists()) {
+            FLOG(FLOG_ERROR, "can't make dir:%s", candidate.toUtf8().constData());
+            return QString();
+        }
+    }
+    FLOG(FLOG_ERROR, "can't make dir:%s", base.toUtf8().constData());
+    return QString();
+}
+
+qint16 FileHandler::copyPageImages(std::shared_ptr<_RootItem> root) {
+    if (!root) {
+        FLOG(FLOG_ERROR, "root_item save as zip file is fail. because root_item is empty!");
+        return -1;
+    }
+    if (root->tmp_edit_path.isEmpty()) {
+        FLOG(FLOG_ERROR, "root_item save as zip file is fail. because tmp_edit_path is empty!");
+        return -2;
+    }
+    if (!root->datas || !root->datas->meta_item) {
+        return 0;
+    }
+    const auto pages = root->datas->meta_item->pageChange;
+    for (const std::shared_ptr<_PageChangeItem>& page : pages) {
+        if (!page || !owner.lock()) {
+            continue;
+        }
+        const QString name = page->url.section(QLatin1Char('/'), -1);
+        // docId and url come from the package: never let them name a path outside the image folders.
+        if (!isPlainName(page->docId) || !isPlainName(name)) {
+            if (page->url != QLatin1String("#")) {
+                FLOG(FLOG_WARN, "skipped page image \"%s\" of document \"%s\"", name.toUtf8().constData(),
+                     page->docId.toUtf8().constData());
+            }
+            continue;
+        }
+        const QString rel = QStringLiteral("image/") + page->docId + QLatin1Char('/');
+        QDir().mkpath(root->tmp_edit_path + rel);
+        QFile::copy(root->tmp_path + rel + name, root->tmp_edit_path + rel + name);
+    }
+    return 0;
+}
+
+qint16 FileHandler::compress(std::shared_ptr<_RootItem> root, const QString& outPath) {
+    if (copyPageImages(root) < 0) {
+        FLOG(FLOG_ERROR, "copy file to temp dir is fail.");
+        return -1;
+    }
+    FLOG(FLOG_INFO, "[%s] compress dirs:%s", outPath.toUtf8().constData(),
+         root->tmp_edit_path.toUtf8().constData());
+
+    // The package is built in a private folder beside the output and renamed into place only when
+    // complete, so a failed pack never leaves a partial file at the output path.
+    const QFileInfo outInfo(outPath);
+    const QString outDir = outInfo.absolutePath();
+    QDir().mkpath(outDir);
+    QTemporaryDir staging(outDir + QStringLiteral("/.") + outInfo.fileName() +
+                          QStringLiteral(".pack-XXXXXX"));
+    if (!staging.isValid()) {
+        FLOG(FLOG_ERROR, "compress root_item to zip is fail.");
+        return -2;
+    }
+    const QString tmpPackage = staging.path() + QStringLiteral("/package.vrk");
+
+    if (!encrypted) {
+        if (!JlCompress::compressDir(tmpPackage, root->tmp_edit_path, true)) {
+            FLOG(FLOG_ERROR, "compress root_item to zip is fail.");
+            return -2;
+        }
+    } else {
+        QDir edit(root->tmp_edit_path);
+        if (!edit.exists()) {
+            return -2;
+        }
+        const QFileInfoList entries = edit.entryInfoList(
+            QDir::Dirs | QDir::Files | QDir::NoSymLinks | QDir::NoDotAndDotDot, QDir::Unsorted);
+        for (const QFileInfo& entry : entries) {
+            const QString path = root->tmp_edit_path + entry.fileName();
+            FLOG(FLOG_INFO, "-->add: %s", path.toUtf8().constData());
+            if (CompressToZipEnc(tmpPackage.toUtf8().constData(), path.toUtf8().constData(), 1) != 0) {
+                FLOG(FLOG_ERROR, "compress root_item to zip is fail.");
+                return -2;
+            }
+        }
+    }
+    if (std::rename(QFile::encodeName(tmpPackage).constData(), QFile::encodeName(outPath).constData()) != 0) {
+        FLOG(FLOG_ERROR, "compress root_item to zip is fail.");
+        return -2;
+    }
+    encrypted = false;
+    return 0;
+}
+
+bool FileHandler::removeDir(const QString& path) {
+    if (path.isEmpty()) {
+        return false;
+    }
+    const QFileInfo self(path);
+    if (self.isSymLink()) {
+        // A link is removed as a link; its target is never entered.
+        return QFile::remove(self.absoluteFilePath());
+    }
+    if (!self.exists()) {
+        return true;
+    }
+    QDir dir(path);
+    // Hidden entries are included so that a workspace holding dot files is not left behind.
+    const QFileInfoList entries = dir.entryInfoList(
+        QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDir::Unsorted);
+    for (const QFileInfo& entry : entries) {
+        if (entry.isSymLink() || !entry.isDir()) {
+            QFile::remove(entry.absoluteFilePath());
+        } else {
+            removeDir(entry.absoluteFilePath());
+        }
+    }
+    return dir.rmdir(dir.absolutePath());
+}
+
+QString FileHandler::uniqueFilePath(const QString& path) {
+    const QFileInfo info(path);
+    if (!info.exists() && !info.isSymLink()) {
+        return path;
+    }
+    QString dir = info.absolutePath();
+    if (!dir.endsWith(QLatin1Char('/'))) {
+        dir += QLatin1Char('/');
+    }
+    const QString base = info.baseName();
+    for (quint64 n = 1;; ++n) {
+        const QString candidate = dir + base + QString::number(n) + QStringLiteral(".vrk");
+        const QFileInfo c(candidate);
+        if (!c.exists() && !c.isSymLink()) {
+            return candidate;
+        }
+    }
+}
+
+QString FileHandler::defaultOutputDir() {
+    const QString home = QDir::homePath();
+    const QStorageInfo homeVolume(home);
+    QString best;
+    quint64 bestMB = 0;
+    const QList<QStorageInfo> volumes = QStorageInfo::mountedVolumes();
+    for (const QStorageInfo& volume : volumes) {
+        if (!volume.isValid() || !volume.isReady() || volume.isReadOnly() || isPseudoVolume(volume)) {
+            continue;
+        }
+        // The home volume is represented by the home directory: its root is rarely writable.
+        QString root = volume.rootPath();
+        if (homeVolume.isValid() && volume.rootPath() == homeVolume.rootPath()) {
+            root = home;
+        }
+        const QFileInfo rootInfo(root);
+        if (!rootInfo.isDir() || !rootInfo.isWritable()) {
+            continue;
+        }
+        const quint64 mb = freeSpaceMB(root);
+        if (mb > bestMB) {
+            bestMB = mb;
+            best = root;
+        }
+    }
+    if (best.isEmpty()) {
+        return QStringLiteral("Tavrel/");
+    }
+    if (!best.endsWith(QLatin1Char('/'))) {
+        best += QLatin1Char('/');
+    }
+    return best + QStringLiteral("Tavrel/");
+}
+
+quint64 FileHandler::freeSpaceMB(const QString& drive) {
+    const QStorageInfo info(drive);
+    if (!info.isValid() || !info.isReady() || info.bytesFree() < 0) {
+        return 0;
+    }
+    return quint64(info.bytesFree()) / 1024 / 1024;
+}
