@@ -1,0 +1,208 @@
+#define FLOG_SOURCE "export/VRK2Mp4Helper"
+#include "VRK2Mp4Helper.h"
+
+#include <QOffscreenSurface>
+#include <QOpenGLContext>
+#include <QOpenGLShader>
+
+#include "FLog.h"
+
+namespace {
+
+const char* const kVertexShader = R"(#version 330 core
+in vec3 aPos;
+in vec2 aTexPos;
+out vec2 textureOut;
+void main()
+{
+    gl_Position = vec4(aPos, 1.0);
+    textureOut = vec2(aTexPos.x, 1.0 - aTexPos.y);
+}
+)";
+
+const char* const kFragmentShader = R"(#version 330 core
+in vec2 textureOut;
+uniform sampler2D tex_y;
+uniform sampler2D tex_u;
+uniform sampler2D tex_v;
+out vec4 FragColor;
+void main()
+{
+    vec3 yuv;
+    yuv.x = texture(tex_y, textureOut).r;
+    yuv.y = texture(tex_u, textureOut).r - 0.5;
+    yuv.z = texture(tex_v, textureOut).r - 0.5;
+    vec3 rgb = mat3(1.0, 1.0, 1.0,
+                    0.0, -0.39465, 2.03211,
+                    1.13983, -0.58060, 0.0) * yuv;
+    FragColor = vec4(rgb, 1.0);
+}
+)";
+
+const GLuint kIndices[6] = {0, 1, 3, 1, 2, 3};
+
+}  // namespace
+
+VRK2Mp4Helper::VRK2Mp4Helper() = default;
+
+VRK2Mp4Helper::~VRK2Mp4Helper() {
+    if (!m_initialised) {
+        return;
+    }
+    if (!m_context) {
+        // The context is gone and its objects with it; there is nothing left to delete.
+        m_framebuffer.reset();
+        return;
+    }
+    // The GL objects belong to our context: make it current for the deletion if it is not, and put
+    // back whatever was current before.
+    QOpenGLContext* previous = QOpenGLContext::currentContext();
+    QSurface* previousSurface = previous ? previous->surface() : nullptr;
+    std::unique_ptr<QOffscreenSurface> surface;
+    if (previous != m_context) {
+        surface = std::make_unique<QOffscreenSurface>();
+        surface->setFormat(m_context->format());
+        surface->create();
+        if (!surface->isValid() || !m_context->makeCurrent(surface.get())) {
+            FLOG(FLOG_WARN, "cannot make the export context current; GL objects left to the context");
+            m_framebuffer.reset();
+            return;
+        }
+    }
+    releaseGL();
+    m_framebuffer.reset();
+    m_program.removeAllShaders();
+    if (surface) {
+        m_context->doneCurrent();
+        if (previous && previousSurface) {
+            previous->makeCurrent(previousSurface);
+        }
+    }
+}
+
+void VRK2Mp4Helper::releaseGL() {
+    QOpenGLFunctions_3_2_Core* f = m_functions;
+    const GLuint textures[3] = {m_texture_y, m_texture_u, m_texture_v};
+    f->glDeleteTextures(3, textures);
+    f->glDeleteBuffers(1, &m_vertex_buffer);
+    f->glDeleteBuffers(1, &m_index_buffer);
+    f->glDeleteVertexArrays(1, &m_vertex_array);
+    m_texture_y = m_texture_u = m_texture_v = 0;
+    m_vertex_buffer = m_index_buffer = m_vertex_array = 0;
+}
+
+int VRK2Mp4Helper::initGL(QOpenGLFunctions_3_2_Core* functions) {
+    if (!functions) {
+        return -3;
+    }
+    m_functions = functions;
+    m_functions->initializeOpenGLFunctions();
+    m_context = QOpenGLContext::currentContext();
+    // OpenGL clamps the components to 1.0: white.
+    m_functions->glClearColor(255, 255, 255, 255);
+
+    if (!m_program.addShaderFromSourceCode(QOpenGLShader::Vertex, kVertexShader) || !m_program.link()) {
+        FLOG(FLOG_ERROR, "Compile the type(%d) is fail:%s", int(QOpenGLShader::Vertex),
+             m_program.log().toUtf8().constData());
+        return -1;
+    }
+    m_program.bind();
+    if (!m_program.addShaderFromSourceCode(QOpenGLShader::Fragment, kFragmentShader) || !m_program.link()) {
+        FLOG(FLOG_ERROR, "Compile the type(%d) is fail:%s", int(QOpenGLShader::Fragment),
+             m_program.log().toUtf8().constData());
+        return -2;
+    }
+    m_program.bind();
+
+    GLuint textures[3] = {0, 0, 0};
+    m_functions->glGenTextures(3, textures);
+    m_texture_y = textures[0];
+    m_texture_u = textures[1];
+    m_texture_v = textures[2];
+    for (int i = 0; i < 3; ++i) {
+        m_functions->glActiveTexture(GL_TEXTURE10 + i);
+        m_functions->glBindTexture(GL_TEXTURE_2D, textures[i]);
+        m_functions->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+        m_functions->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    }
+    m_program.setUniformValue("tex_y", 10);
+    m_program.setUniformValue("tex_u", 11);
+    m_program.setUniformValue("tex_v", 12);
+    m_initialised = true;
+    return 0;
+}
+
+void VRK2Mp4Helper::setVertices(const float* data, int count) {
+    QOpenGLFunctions_3_2_Core* f = m_functions;
+    m_program.bind();
+    f->glDeleteBuffers(1, &m_vertex_buffer);
+    f->glDeleteBuffers(1, &m_index_buffer);
+    f->glDeleteVertexArrays(1, &m_vertex_array);
+
+    f->glGenVertexArrays(1, &m_vertex_array);
+    f->glBindVertexArray(m_vertex_array);
+    f->glGenBuffers(1, &m_vertex_buffer);
+    f->glBindBuffer(GL_ARRAY_BUFFER, m_vertex_buffer);
+    f->glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(count) * 4, data, GL_STATIC_DRAW);
+    const GLint pos = m_program.attributeLocation("aPos");
+    const GLint tex = m_program.attributeLocation("aTexPos");
+    f->glVertexAttribPointer(GLuint(pos), 3, GL_FLOAT, GL_FALSE, 20, reinterpret_cast<const void*>(0));
+    f->glEnableVertexAttribArray(GLuint(pos));
+    f->glVertexAttribPointer(GLuint(tex), 2, GL_FLOAT, GL_FALSE, 20, reinterpret_cast<const void*>(12));
+    f->glEnableVertexAttribArray(GLuint(tex));
+    f->glGenBuffers(1, &m_index_buffer);
+    f->glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, m_index_buffer);
+    f->glBufferData(GL_ELEMENT_ARRAY_BUFFER, sizeof(kIndices), kIndices, GL_STATIC_DRAW);
+
+    f->glBindBuffer(GL_ARRAY_BUFFER, 0);
+    f->glBindVertexArray(0);
+    m_program.release();
+}
+
+void VRK2Mp4Helper::draw(const SRecordFrame& frame) {
+    QOpenGLFunctions_3_2_Core* f = m_functions;
+    m_program.bind();
+    const GLsizei w = frame.width;
+    const GLsizei h = frame.height;
+    f->glActiveTexture(GL_TEXTURE10);
+    f->glBindTexture(GL_TEXTURE_2D, m_texture_y);
+    f->glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    f->glTexImage2D(GL_TEXTURE_2D, 0, GL_RED, w, h, 0, GL_RED, GL_UNSIGNED_BYTE, frame.y);
+    f->glActiveTexture(GL_TEXTURE11);
+    f->glBindTexture(GL_TEXTURE_2D, m_texture_u);
+    f->glTexImage2D(GL_TEXTURE_2D, 0, GL_RED, w >> 1, h >> 1, 0, GL_RED, GL_UNSIGNED_BYTE, frame.u);
+    f->glActiveTexture(GL_TEXTURE12);
+    f->glBindTexture(GL_TEXTURE_2D, m_texture_v);
+    f->glTexImage2D(GL_TEXTURE_2D, 0, GL_RED, w >> 1, h >> 1, 0, GL_RED, GL_UNSIGNED_BYTE, frame.v);
+
+    f->glBindVertexArray(m_vertex_array);
+    f->glDrawElements(GL_TRIANGLES, 6, GL_UNSIGNED_INT, nullptr);
+    f->glBindVertexArray(0);
+    m_program.release();
+    f->glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+}
+
+void VRK2Mp4Helper::ensureFramebuffer(int width, int height) {
+    if (m_framebuffer && m_framebuffer->width() == width && m_framebuffer->height() == height) {
+        return;
+    }
+    QOpenGLFramebufferObjectFormat format;
+    format.setAttachment(QOpenGLFramebufferObject::CombinedDepthStencil);
+    m_framebuffer = std::make_shared<QOpenGLFramebufferObject>(width, height, format);
+}
+
+void VRK2Mp4Helper::bindFramebuffer() {
+    if (m_framebuffer) {
+        m_framebuffer->bind();
+    }
+}
+
+void VRK2Mp4Helper::releaseFramebuffer() {
+    if (m_framebuffer) {
+        m_framebuffer->release();
+    }
+}
+
+void VRK2Mp4Helper::resetFramebuffer() {
+    m_framebuffer.reset();
+}

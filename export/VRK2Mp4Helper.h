@@ -1,0 +1,49 @@
+#pragma once
+// OpenGL side of the export: uploads a decoded YUV 4:2:0 frame into three single-channel textures
+// and draws it, converted to RGB in the fragment shader, into an off-screen framebuffer.
+#include <QOpenGLFramebufferObject>
+#include <QOpenGLFunctions_3_2_Core>
+#include <QOpenGLShaderProgram>
+#include <QPointer>
+
+#include <memory>
+
+#include "IMediaRecorder.h"
+
+class QOpenGLContext;
+
+class VRK2Mp4Helper {
+public:
+    VRK2Mp4Helper();
+    virtual ~VRK2Mp4Helper();
+
+    // Prepares shaders, textures and uniforms on the current context: 0 success, -3 no functions,
+    // -1 vertex shader failed, -2 fragment shader failed.
+    int initGL(QOpenGLFunctions_3_2_Core* functions);
+    // Replaces the quad: `count` floats, five per vertex (x, y, z, u, v).
+    void setVertices(const float* data, int count);
+    // Uploads the frame's planes and draws the quad into the bound framebuffer.
+    void draw(const SRecordFrame& frame);
+
+    void ensureFramebuffer(int width, int height);
+    void bindFramebuffer();
+    void releaseFramebuffer();
+    void resetFramebuffer();
+    std::shared_ptr<QOpenGLFramebufferObject> framebuffer() const { return m_framebuffer; }
+    QOpenGLFunctions_3_2_Core* functions() const { return m_functions; }
+
+private:
+    void releaseGL();
+
+    QOpenGLShaderProgram m_program;
+    GLuint m_vertex_array = 0;
+    GLuint m_vertex_buffer = 0;
+    GLuint m_index_buffer = 0;
+    GLuint m_texture_y = 0;
+    GLuint m_texture_u = 0;
+    GLuint m_texture_v = 0;
+    bool m_initialised = false;
+    QOpenGLFunctions_3_2_Core* m_functions = nullptr;
+    std::shared_ptr<QOpenGLFramebufferObject> m_framebuffer;
+    QPointer<QOpenGLContext> m_context;  // the context the GL objects belong to
+};
