@@ -22,7 +22,9 @@
 class DataWrapperObserver;
 class FileHandler;
 
-class DataWrapper : public QObject, public IMediaCoreObserver, public std::enable_shared_from_this<DataWrapper> {
+class DataWrapper : public QObject,
+                    public IMediaCoreObserver,
+                    public std::enable_shared_from_this<DataWrapper> {
     Q_OBJECT
 public:
     explicit DataWrapper(QObject* parent = nullptr);
@@ -36,6 +38,10 @@ public:
     void setObserver(DataWrapperObserver* observer);
     void setTranscode(bool on);
     std::shared_ptr<_RootItem> getRootItem();
+    // Installs a record tree that was not read from a package (the exporter and tests use it).
+    void setRootItem(std::shared_ptr<_RootItem> root);
+    // Installs an engine object made elsewhere (tests use it to script the engine's answers).
+    void setMediaCore(std::shared_ptr<IMediaCore> core);
 
     void play();
     void pause();
@@ -90,6 +96,19 @@ private slots:
     void slotSeek(qint64 now_ms);
 
 private:
+    // Blocks until the engine reports the running crop or join, then arms a fresh promise.
+    int waitForCompletion();
+    void setCompletion(int code);
+    template <typename T>
+    bool dispatchPlain(const QList<std::shared_ptr<T>>& list, int kind,
+                       std::shared_ptr<T>* handedOut = nullptr);
+    bool dispatchDraw(const QList<std::shared_ptr<_DrawItem>>& list);
+    bool refreshPage(const QList<std::shared_ptr<_DrawItem>>& list,
+                     const std::shared_ptr<_PageChangeItem>& page);
+    template <typename T>
+    void seekList(const QList<std::shared_ptr<T>>& list, int kind, qint64 now);
+    qint64 segmentLength(const _Segment& segment) const;
+
     std::shared_ptr<IMediaCore> m_media_core;
     std::shared_ptr<_RootItem> m_root_item;
     std::shared_ptr<FileHandler> m_file_handler;
@@ -97,6 +116,7 @@ private:
     std::array<qint32, 6> m_cursors;
     DataWrapperObserver* m_observer = nullptr;
     std::promise<int> m_promise;
+    std::mutex m_promise_mutex;  // the engine sets the promise on its thread while save/merge re-arm it
     std::shared_ptr<FEventQueue> m_event_queue;
     std::once_flag m_connect_once;
     qint64 m_current_ms = 0;
