@@ -324,6 +324,10 @@ int planExtraction(zip_t* za, const char* package, const std::string& destParent
         FLOG(FLOG_ERROR, "refused %s: too many entries", package);
         return SUPZIP_ERR_UNSAFE;
     }
+    if (count == 0) {
+        FLOG(FLOG_ERROR, "refused %s: the package is empty", package);
+        return SUPZIP_ERR_OPEN;
+    }
     std::set<std::string> files;
     std::set<std::string> dirs;
     zip_uint64_t total = 0;
