@@ -1,0 +1,73 @@
+#define FLOG_SOURCE "ui/AppMain"
+#include "AppMain.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QIcon>
+#include <QLocale>
+#include <QTranslator>
+
+#include "DisplayProbe.h"
+#include "FLog.h"
+#include "LogSetup.h"
+#include "MainWindow.h"
+
+namespace {
+constexpr int kHighDpiThreshold = 1080;
+}
+
+int runPlaybackEditTool(int argc, char* argv[]) {
+    // Scaling must be decided before the application object exists.
+    const int vertical = desktopVerticalResolution();
+    if (vertical > kHighDpiThreshold) {
+        QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    }
+
+    QApplication app(argc, argv);
+    // The version the executable was built with (the executable's version record elsewhere).
+    if (QCoreApplication::applicationVersion().isEmpty()) {
+        QCoreApplication::setApplicationVersion(QStringLiteral(VRK_APP_VERSION));
+    }
+
+    initLog();
+    FLOG(FLOG_INFO, "start, desktop vertical resolution %d, high-DPI scaling %s", vertical,
+         QCoreApplication::testAttribute(Qt::AA_EnableHighDpiScaling) ? "on" : "off");
+
+    if (QCoreApplication::applicationVersion().isEmpty()) {
+        QCoreApplication::setApplicationVersion(QStringLiteral("1.4.1.0"));
+    }
+
+    QDir::setCurrent(QCoreApplication::applicationDirPath());
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/common/Resources/common/tray_icon.png")));
+
+    // Chinese for a Chinese system language, English otherwise (a country of China with another
+    // language keeps that language's choice: English).
+    const bool chinese = QLocale::system().language() == QLocale::Chinese;
+    const QString translationFile =
+        QDir::currentPath() + (chinese ? QStringLiteral("/ch.qm") : QStringLiteral("/en.qm"));
+    QTranslator translator;
+    translator.load(translationFile);
+    if (!translator.isEmpty()) {
+        QCoreApplication::installTranslator(&translator);
+        FLOG(FLOG_INFO, "translation %s installed", translationFile.toUtf8().constData());
+    } else {
+        FLOG(FLOG_INFO, "translation %s not loaded, source texts shown",
+             translationFile.toUtf8().constData());
+    }
+
+    QFile styleFile(QStringLiteral(":/cut/Resources/ch.qss"));
+    if (styleFile.open(QIODevice::ReadOnly)) {
+        app.setStyleSheet(QString::fromUtf8(styleFile.readAll()));
+    }
+
+    int result = 0;
+    {
+        MainWindow window;
+        window.show();
+        FLOG(FLOG_INFO, "main window shown: %s", window.windowTitle().toUtf8().constData());
+        result = app.exec();
+    }
+    FLOG(FLOG_INFO, "event loop ended with %d", result);
+    return result;
+}

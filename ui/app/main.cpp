@@ -1,0 +1,5 @@
+#include "AppMain.h"
+
+int main(int argc, char* argv[]) {
+    return runPlaybackEditTool(argc, argv);
+}
