@@ -1,0 +1,736 @@
+#define FLOG_SOURCE "editor/JsonResourceParse"
+#include "JsonResourceParse.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonValue>
+#include <QSaveFile>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include <log4cplus/logger.h>
+#include <log4cplus/loggingmacros.h>
+
+#include "FLog.h"
+
+namespace {
+
+using L = QLatin1String;
+
+// A JSON number that is a whole value representable in 32 bits; anything else is 0.
+qint32 toInt32(const QJsonValue& v) {
+    if (!v.isDouble()) {
+        return 0;
+    }
+    const double d = v.toDouble();
+    if (!std::isfinite(d) || std::trunc(d) != d || d < double(std::numeric_limits<qint32>::min()) ||
+        d > double(std::numeric_limits<qint32>::max())) {
+        return 0;
+    }
+    return qint32(d);
+}
+
+// Keeps the low 16 bits of a 32-bit value (70000 -> 4464, 40000 -> -25536).
+qint16 low16(qint32 v) {
+    const quint16 bits = quint16(quint32(v) & 0xFFFFu);
+    return bits >= 0x8000u ? qint16(int(bits) - 0x10000) : qint16(bits);
+}
+
+qint16 toInt16(const QJsonValue& v) {
+    return low16(toInt32(v));
+}
+
+QString toStr(const QJsonValue& v) {
+    return v.isString() ? v.toString() : QString();
+}
+
+bool toBool(const QJsonValue& v) {
+    return v.isBool() && v.toBool();
+}
+
+// Seconds in the file, milliseconds in memory. Seconds beyond the 32-bit millisecond range saturate
+// rather than wrap, so that such an event stays after every real one instead of jumping before them.
+qint32 toSec(const QJsonValue& v) {
+    const qint64 ms = qint64(toInt32(v)) * 1000;
+    return qint32(qBound<qint64>(std::numeric_limits<qint32>::min(), ms, std::numeric_limits<qint32>::max()));
+}
+
+// A decimal number held in a JSON string, in single precision. Non-finite values would poison the
+// geometry of the views, so they count as not a number.
+double toNumText(const QJsonValue& v) {
+    if (!v.isString()) {
+        return 0.0;
+    }
+    bool ok = false;
+    const float f = v.toString().toFloat(&ok);
+    if (!ok || !std::isfinite(f)) {
+        return 0.0;
+    }
+    return double(f);
+}
+
+// The clock value goes through fixed-point text so that it is rounded to a whole number and values
+// outside the 64-bit range give 0 instead of an undefined conversion.
+qint64 toServerTime(const QJsonValue& v) {
+    const double d = v.isDouble() ? v.toDouble() : 0.0;
+    bool ok = false;
+    const qint64 n = QString::number(d, 'f', 0).toLongLong(&ok, 10);
+    return ok ? n : 0;
+}
+
+// Question and answer ids live as decimal text in memory and as numbers in the file.
+QString idText(const QJsonValue& v) {
+    return QString::number(toInt32(v));
+}
+
+qint32 idNumber(const QString& text) {
+    bool ok = false;
+    const qint32 n = text.toInt(&ok, 10);
+    return ok ? n : 0;
+}
+
+// Draw types whose "page" is written as a string.
+bool pageIsText(qint16 type) {
+    return type == 2 || type == 3 || type == 4 || type == 5 || type == 9;
+}
+
+QJsonObject parseDocumentObject(const QByteArray& bytes) {
+    return QJsonDocument::fromJson(bytes).object();
+}
+
+QString compact(const QJsonObject& object) {
+    return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
+}
+
+QString fixed(double value, int decimals) {
+    return QString::number(value, 'f', decimals);
+}
+
+void readDrawData(const QJsonObject& o, _DrawData& data) {
+    data.alpha = toInt16(o.value(L("alpha")));
+    data.color = toInt32(o.value(L("color")));
+    data.docid = toStr(o.value(L("docid")));
+
+    const QJsonValue drawValue = o.value(L("draw"));
+    const QJsonArray points = drawValue.toArray();
+    data.points.reserve(points.size());
+    for (const QJsonValue& p : points) {
+        const QJsonObject po = p.toObject();
+        data.points.append(QPointF(toNumText(po.value(L("x"))), toNumText(po.value(L("y")))));
+    }
+
+    data.drawid = toStr(o.value(L("drawid")));
+    data.drawtime = toInt16(o.value(L("drawtime")));
+    data.height = toInt16(o.value(L("height")));
+    data.type = toInt16(o.value(L("type")));
+
+    const QJsonValue page = o.value(L("page"));
+    if (pageIsText(data.type)) {
+        bool ok = false;
+        const qint32 n = toStr(page).toInt(&ok, 10);
+        data.page = ok ? low16(n) : 0;
+    } else {
+        data.page = toInt16(page);
+    }
+
+    data.thickness = toInt16(o.value(L("thickness")));
+    data.width = toInt16(o.value(L("width")));
+
+    if (data.type == 3 || data.type == 4 || data.type == 5) {
+        const QJsonObject shape = drawValue.toObject();
+        const double x = toNumText(shape.value(L("x")));
+        const double y = toNumText(shape.value(L("y")));
+        if (data.type == 4) {
+            data.rect = QRectF(x, y, toNumText(shape.value(L("widthRadius"))),
+                               toNumText(shape.value(L("heightRadius"))));
+        } else {
+            data.rect = QRectF(x, y, toNumText(shape.value(L("width"))), toNumText(shape.value(L("height"))));
+        }
+        if (data.type == 5) {
+            data.label = toStr(shape.value(L("label")));
+            data.size = toInt32(shape.value(L("size")));
+        }
+    }
+}
+
+QJsonObject writeDrawData(const _DrawData& data) {
+    QJsonObject o;
+    o.insert(L("alpha"), int(data.alpha));
+    o.insert(L("color"), int(data.color));
+    o.insert(L("docid"), data.docid);
+    if (data.type != 0) {
+        o.insert(L("drawid"), data.drawid);
+        o.insert(L("drawtime"), int(data.drawtime));
+        o.insert(L("height"), int(data.height));
+        o.insert(L("width"), int(data.width));
+    }
+    if (pageIsText(data.type)) {
+        o.insert(L("page"), QString::number(data.page));
+    } else {
+        o.insert(L("page"), int(data.page));
+    }
+    o.insert(L("thickness"), int(data.thickness));
+    o.insert(L("type"), int(data.type));
+
+    const QRectF& r = data.rect;
+    if (data.type == 4) {
+        QJsonObject shape;
+        shape.insert(L("x"), fixed(r.x(), 6));
+        shape.insert(L("y"), fixed(r.y(), 6));
+        shape.insert(L("widthRadius"), fixed(r.width(), 6));
+        shape.insert(L("heightRadius"), fixed(r.height(), 6));
+        o.insert(L("draw"), shape);
+    } else if (data.type == 3) {
+        QJsonObject shape;
+        shape.insert(L("x"), fixed(r.x(), 4));
+        shape.insert(L("y"), fixed(r.y(), 4));
+        shape.insert(L("width"), fixed(r.width(), 4));
+        shape.insert(L("height"), fixed(r.height(), 4));
+        o.insert(L("draw"), shape);
+    } else if (data.type == 5) {
+        QJsonObject shape;
+        shape.insert(L("x"), fixed(r.x(), 6));
+        shape.insert(L("y"), fixed(r.y(), 6));
+        shape.insert(L("width"), fixed(r.width(), 6));
+        shape.insert(L("height"), fixed(r.height(), 6));
+        shape.insert(L("label"), data.label);
+        shape.insert(L("size"), int(data.size));
+        o.insert(L("draw"), shape);
+    } else if (data.type == 0) {
+        o.insert(L("draw"), QJsonObject());
+    } else {
+        QJsonArray points;
+        for (const QPointF& p : data.points) {
+            QJsonObject po;
+            po.insert(L("x"), fixed(p.x(), 6));
+            po.insert(L("y"), fixed(p.y(), 6));
+            points.append(po);
+        }
+        o.insert(L("draw"), points);
+    }
+    return o;
+}
+
+// Reads one event array into its list; elements that give no record are skipped (their reader logs).
+template <typename Item, typename Reader>
+void readEvents(const QJsonObject& meta, const char* key, QList<std::shared_ptr<Item>>& list, Reader reader) {
+    const QJsonArray array = meta.value(QLatin1String(key)).toArray();
+    list.reserve(array.size());
+    for (const QJsonValue& element : array) {
+        std::shared_ptr<Item> item = reader(element.toObject());
+        if (item) {
+            list.append(std::move(item));
+        }
+    }
+}
+
+template <typename Item, typename Writer>
+QJsonArray writeEvents(const QList<std::shared_ptr<Item>>& list, Writer writer) {
+    QJsonArray array;
+    for (const std::shared_ptr<Item>& item : list) {
+        QJsonObject o;
+        if (writer(item, o)) {
+            array.append(o);
+        }
+    }
+    return array;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Reading
+
+std::shared_ptr<_RootItem> JsonResourceParse::parseFile(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        FLOG(FLOG_ERROR, "can't open file:%s", path.toUtf8().constData());
+        return {};
+    }
+    // Mapping avoids holding a second full copy of a large document while it is parsed; devices that
+    // cannot be mapped (empty files, pipes) are read instead.
+    const qint64 size = file.size();
+    if (size > 0 && size <= qint64(std::numeric_limits<int>::max())) {
+        if (uchar* mapped = file.map(0, size)) {
+            const QByteArray bytes =
+                QByteArray::fromRawData(reinterpret_cast<const char*>(mapped), int(size));
+            std::shared_ptr<_RootItem> root = parseBytes(bytes);
+            file.unmap(mapped);
+            file.close();
+            return root;
+        }
+    }
+    const QByteArray bytes = file.readAll();
+    file.close();
+    return parseBytes(bytes);
+}
+
+std::shared_ptr<_RootItem> JsonResourceParse::parseBytes(const QByteArray& bytes) {
+    const QJsonDocument document = QJsonDocument::fromJson(bytes);
+    if (document.isNull()) {
+        FLOG(FLOG_ERROR, "parse json file is fial.");
+        return {};
+    }
+    // A top-level array reads as an empty object.
+    const QJsonObject top = document.object();
+    auto root = std::make_shared<_RootItem>();
+    root->msg = toStr(top.value(L("msg")));
+    root->success = toBool(top.value(L("success")));
+    root->datas = parseDatasItem(top.value(L("datas")).toObject());
+    return root;
+}
+
+std::shared_ptr<_DatasItem> JsonResourceParse::parseDatasItem(const QJsonObject& object) {
+    if (object.isEmpty()) {
+        FLOG(FLOG_ERROR, "parse json object to DatasItem is fail.");
+        return {};
+    }
+    auto item = std::make_shared<_DatasItem>();
+    item->template_item = parseTemplateItem(object.value(L("template")).toObject());
+    item->meta_item = parseMetaItem(object.value(L("meta")).toObject());
+    item->room_item = parseRoomItem(object.value(L("room")).toObject());
+    if (item->meta_item) {
+        // Equal times keep the file's order.
+        auto& pages = item->meta_item->pageChange;
+        std::stable_sort(pages.begin(), pages.end(),
+                         [](const std::shared_ptr<_PageChangeItem>& a,
+                            const std::shared_ptr<_PageChangeItem>& b) { return a->time < b->time; });
+    }
+    return item;
+}
+
+std::shared_ptr<_TemplateItem> JsonResourceParse::parseTemplateItem(const QJsonObject& object) {
+    if (object.isEmpty()) {
+        FLOG(FLOG_ERROR, "parse json object to TemplateItem is fail.");
+        return {};
+    }
+    auto item = std::make_shared<_TemplateItem>();
+    item->id = toInt16(object.value(L("id")));
+    item->type = toInt16(object.value(L("type")));
+    item->status = toInt16(object.value(L("status")));
+    item->pdfView = toInt16(object.value(L("pdfView")));
+    item->chatView = toInt16(object.value(L("chatView")));
+    item->qaView = toInt16(object.value(L("qaView")));
+    item->name = toStr(object.value(L("name")));
+    item->desc = toStr(object.value(L("desc")));
+    item->iconPath = toStr(object.value(L("iconPath")));
+    return item;
+}
+
+std::shared_ptr<_RoomItem> JsonResourceParse::parseRoomItem(const QJsonObject& object) {
+    if (object.isEmpty()) {
+        FLOG(FLOG_ERROR, "parse json object to RoomItem is fail.");
+        return {};
+    }
+    auto item = std::make_shared<_RoomItem>();
+    item->ableCode = toBool(object.value(L("ableCode")));
+    item->ableEdit = toBool(object.value(L("ableEdit")));
+    item->ableMonitor = toBool(object.value(L("ableMonitor")));
+    item->ableClose = toBool(object.value(L("ableClose")));
+    item->close = toBool(object.value(L("close")));
+    item->ableLogin = toBool(object.value(L("ableLogin")));
+    item->hasWarmVideoId = toBool(object.value(L("hasWarmVideoId")));
+    item->openHostMode = toBool(object.value(L("openHostMode")));
+    item->openLowDelayMode = toBool(object.value(L("openLowDelayMode")));
+    item->freeAuth = toBool(object.value(L("freeAuth")));
+
+    item->id = toInt16(object.value(L("id")));
+    item->manuallyRecordMode = toInt16(object.value(L("manuallyRecordMode")));
+    item->status = toInt16(object.value(L("status")));
+    item->authType = toInt16(object.value(L("authType")));
+    item->userId = toInt16(object.value(L("userId")));
+    item->barrage = toInt16(object.value(L("barrage")));
+    item->templateType = toInt16(object.value(L("templateType")));
+    item->warmVideoId = toInt16(object.value(L("warmVideoId")));
+    item->delayTime = toInt16(object.value(L("delayTime")));
+    item->showUserCount = toInt16(object.value(L("showUserCount")));
+    item->foreignPublish = toInt16(object.value(L("foreignPublish")));
+    item->dvr = toInt16(object.value(L("dvr")));
+    item->clientDocPermissions = toInt16(object.value(L("clientDocPermissions")));
+
+    item->name = toStr(object.value(L("name")));
+    item->desc = toStr(object.value(L("desc")));
+    item->encryptId = toStr(object.value(L("encryptId")));
+    item->encryptUserId = toStr(object.value(L("encryptUserId")));
+    item->publisherPass = toStr(object.value(L("publisherPass")));
+    item->playPass = toStr(object.value(L("playPass")));
+    item->assistantPass = toStr(object.value(L("assistantPass")));
+    item->checkUrl = toStr(object.value(L("checkUrl")));
+    item->encryptWarmVideoId = toStr(object.value(L("encryptWarmVideoId")));
+    item->escapeHTMLName = toStr(object.value(L("escapeHTMLName")));
+    item->escapeHTMLDesc = toStr(object.value(L("escapeHTMLDesc")));
+    item->atlasRoomId = toStr(object.value(L("atlasRoomId")));
+    return item;
+}
+
+std::shared_ptr<_MetaItem> JsonResourceParse::parseMetaItem(const QJsonObject& object) {
+    if (object.isEmpty()) {
+        FLOG(FLOG_ERROR, "parse json object to MetaItem is fail.");
+        return {};
+    }
+    auto item = std::make_shared<_MetaItem>();
+    readEvents(object, "draw", item->draw, &JsonResourceParse::parseDrawItem);
+    readEvents(object, "pageChange", item->pageChange, &JsonResourceParse::parsePageChangeItem);
+    readEvents(object, "chatLog", item->chatLog, &JsonResourceParse::parseChatLogItem);
+    readEvents(object, "question", item->question, &JsonResourceParse::parseQuestionItem);
+    readEvents(object, "answer", item->answer, &JsonResourceParse::parseAnswerItem);
+    readEvents(object, "animation", item->animation, &JsonResourceParse::parseAnimationItem);
+    return item;
+}
+
+std::shared_ptr<_DrawItem> JsonResourceParse::parseDrawItem(const QJsonObject& object) {
+    if (object.isEmpty()) {
+        FLOG(FLOG_ERROR, "parse json object to DrawItem is fail.");
+        return {};
+    }
+    auto item = std::make_shared<_DrawItem>();
+    item->time = toSec(object.value(L("time")));
+    item->docName = toStr(object.value(L("docName")));
+    item->pageNum = toInt16(object.value(L("pageNum")));
+    // "data" is a JSON text of its own; anything that is not an object keeps the defaults.
+    const QJsonValue dataValue = object.value(L("data"));
+    if (dataValue.isString()) {
+        const QJsonObject data = parseDocumentObject(dataValue.toString().toUtf8());
+        if (!data.isEmpty()) {
+            readDrawData(data, item->data);
+        }
+    }
+    return item;
+}
+
+std::shared_ptr<_PageChangeItem> JsonResourceParse::parsePageChangeItem(const QJsonObject& object) {
+    if (object.isEmpty()) {
+        FLOG(FLOG_ERROR, "parse json object to PageChangeItem is fail.");
+        return {};
+    }
+    auto item = std::make_shared<_PageChangeItem>();
+    item->time = toSec(object.value(L("time")));
+    item->url = toStr(object.value(L("url")));
+    item->docId = toStr(object.value(L("docId")));
+    item->docName = toStr(object.value(L("docName")));
+    item->docTotalPage = toInt16(object.value(L("docTotalPage")));
+    item->pageNum = toInt16(object.value(L("pageNum")));
+    item->encryptDocId = toStr(object.value(L("encryptDocId")));
+    item->useSDK = toBool(object.value(L("useSDK")));
+    item->width = toInt16(object.value(L("width")));
+    item->height = toInt16(object.value(L("height")));
+    item->mode = toInt32(object.value(L("mode")));
+    item->pageTitle = toStr(object.value(L("pageTitle")));
+    item->serverTime = toServerTime(object.value(L("serverTime")));
+    return item;
+}
+
+std::shared_ptr<_ChatLogItem> JsonResourceParse::parseChatLogItem(const QJsonObject& object) {
+    if (object.isEmpty()) {
+        FLOG(FLOG_ERROR, "parse json object to ChatLogItem is fail.");
+        return {};
+    }
+    auto item = std::make_shared<_ChatLogItem>();
+    item->content = toStr(object.value(L("content")));
+    item->userName = toStr(object.value(L("userName")));
+    item->userId = toStr(object.value(L("userId")));
+    item->userAvatar = toStr(object.value(L("userAvatar")));
+    item->userRole = toStr(object.value(L("userRole")));
+    item->userCustomMark = toStr(object.value(L("userCustomMark")));
+    item->time = toSec(object.value(L("time")));
+    return item;
+}
+
+std::shared_ptr<_QuestionItem> JsonResourceParse::parseQuestionItem(const QJsonObject& object) {
+    if (object.isEmpty()) {
+        FLOG(FLOG_ERROR, "parse json object to QuestionItem is fail.");
+        return {};
+    }
+    auto item = std::make_shared<_QuestionItem>();
+    item->id = idText(object.value(L("id")));
+    item->content = toStr(object.value(L("content")));
+    item->encryptId = toStr(object.value(L("encryptId")));
+    item->triggerTime = toStr(object.value(L("triggerTime")));
+    item->questionUserId = toStr(object.value(L("questionUserId")));
+    item->questionUserName = toStr(object.value(L("questionUserName")));
+    item->questionUserAvatar = toStr(object.value(L("questionUserAvatar")));
+    item->time = toSec(object.value(L("time")));
+    item->isPublish = toInt16(object.value(L("isPublish")));
+    return item;
+}
+
+std::shared_ptr<_AnswerItem> JsonResourceParse::parseAnswerItem(const QJsonObject& object) {
+    if (object.isEmpty()) {
+        FLOG(FLOG_ERROR, "parse json object to AnswerItem is fail.");
+        return {};
+    }
+    auto item = std::make_shared<_AnswerItem>();
+    item->id = idText(object.value(L("id")));
+    item->content = toStr(object.value(L("content")));
+    item->encryptId = toStr(object.value(L("encryptId")));
+    item->triggerTime = toStr(object.value(L("triggerTime")));
+    item->answerUserId = toStr(object.value(L("answerUserId")));
+    item->answerUserName = toStr(object.value(L("answerUserName")));
+    item->answerUserAvatar = toStr(object.value(L("answerUserAvatar")));
+    item->answerUserRole = toStr(object.value(L("answerUserRole")));
+    item->time = toSec(object.value(L("time")));
+    item->isPrivate = toInt16(object.value(L("isPrivate")));
+    return item;
+}
+
+std::shared_ptr<_AnimationItem> JsonResourceParse::parseAnimationItem(const QJsonObject& object) {
+    if (object.isEmpty()) {
+        FLOG(FLOG_ERROR, "parse json object to AnimationItem is fail.");
+        return {};
+    }
+    auto item = std::make_shared<_AnimationItem>();
+    item->docId = toStr(object.value(L("docId")));
+    item->encryptDocId = toStr(object.value(L("encryptDocId")));
+    item->docTotalPage = toInt16(object.value(L("docTotalPage")));
+    item->pageNum = toInt16(object.value(L("pageNum")));
+    item->step = toInt16(object.value(L("step")));
+    item->time = toSec(object.value(L("time")));
+    return item;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Writing
+
+bool JsonResourceParse::saveFile(std::shared_ptr<_RootItem> root, const QString& path) {
+    if (!root) {
+        FLOG(FLOG_ERROR, "root item is empty.");
+        return false;
+    }
+    FLOG(FLOG_ERROR, "dir=%s \nfile_name=%s\n", QDir::currentPath().toUtf8().constData(),
+         path.toUtf8().constData());
+
+    // The document is written beside its final name and moved there only once it is complete, so a
+    // failed or interrupted write never leaves a truncated meta.json to be packed. Unbuffered, because
+    // a buffered device hides a short write (full disk) and would report success.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        FLOG(FLOG_ERROR, "can't open file:%s", path.toUtf8().constData());
+        return false;
+    }
+
+    QByteArray bytes;
+    {
+        QJsonObject top;
+        top.insert(L("msg"), root->msg);
+        top.insert(L("success"), root->success);
+        QJsonObject datas;
+        datasItemToJson(root->datas, datas);
+        top.insert(L("datas"), datas);
+        bytes = QJsonDocument(top).toJson(QJsonDocument::Compact);
+    }
+
+    if (file.write(bytes) != bytes.size() || !file.commit()) {
+        FLOG(FLOG_ERROR, "can't write file:%s", path.toUtf8().constData());
+        file.cancelWriting();
+        return false;
+    }
+    return true;
+}
+
+bool JsonResourceParse::datasItemToJson(std::shared_ptr<_DatasItem> item, QJsonObject& object) {
+    if (!item) {
+        FLOG(FLOG_ERROR, "datas item is empty.");
+        return false;
+    }
+    QJsonObject templateObject;
+    templateItemToJson(item->template_item, templateObject);
+    object.insert(L("template"), templateObject);
+
+    QJsonObject metaObject;
+    metaItemToJson(item->meta_item, metaObject);
+    object.insert(L("meta"), metaObject);
+
+    QJsonObject roomObject;
+    roomItemToJson(item->room_item, roomObject);
+    object.insert(L("room"), roomObject);
+    return true;
+}
+
+bool JsonResourceParse::templateItemToJson(std::shared_ptr<_TemplateItem> item, QJsonObject& object) {
+    if (!item) {
+        FLOG(FLOG_ERROR, "template item is empty.");
+        return false;
+    }
+    object.insert(L("name"), item->name);
+    object.insert(L("desc"), item->desc);
+    object.insert(L("iconPath"), item->iconPath);
+    object.insert(L("id"), int(item->id));
+    object.insert(L("type"), int(item->type));
+    object.insert(L("status"), int(item->status));
+    object.insert(L("pdfView"), int(item->pdfView));
+    object.insert(L("chatView"), int(item->chatView));
+    object.insert(L("qaView"), int(item->qaView));
+    return true;
+}
+
+bool JsonResourceParse::roomItemToJson(std::shared_ptr<_RoomItem> item, QJsonObject& object) {
+    if (!item) {
+        FLOG(FLOG_ERROR, "room item is empty.");
+        return false;
+    }
+    object.insert(L("ableCode"), item->ableCode);
+    object.insert(L("ableEdit"), item->ableEdit);
+    object.insert(L("ableMonitor"), item->ableMonitor);
+    object.insert(L("ableClose"), item->ableClose);
+    object.insert(L("close"), item->close);
+    object.insert(L("ableLogin"), item->ableLogin);
+    object.insert(L("hasWarmVideoId"), item->hasWarmVideoId);
+    object.insert(L("openHostMode"), item->openHostMode);
+    object.insert(L("openLowDelayMode"), item->openLowDelayMode);
+    object.insert(L("freeAuth"), item->freeAuth);
+
+    object.insert(L("id"), int(item->id));
+    object.insert(L("manuallyRecordMode"), int(item->manuallyRecordMode));
+    object.insert(L("status"), int(item->status));
+    object.insert(L("authType"), int(item->authType));
+    object.insert(L("userId"), int(item->userId));
+    object.insert(L("barrage"), int(item->barrage));
+    object.insert(L("templateType"), int(item->templateType));
+    object.insert(L("warmVideoId"), int(item->warmVideoId));
+    object.insert(L("delayTime"), int(item->delayTime));
+    object.insert(L("showUserCount"), int(item->showUserCount));
+    object.insert(L("foreignPublish"), int(item->foreignPublish));
+    object.insert(L("dvr"), int(item->dvr));
+    object.insert(L("clientDocPermissions"), int(item->clientDocPermissions));
+
+    object.insert(L("name"), item->name);
+    object.insert(L("desc"), item->desc);
+    object.insert(L("encryptId"), item->encryptId);
+    object.insert(L("encryptUserId"), item->encryptUserId);
+    object.insert(L("publisherPass"), item->publisherPass);
+    object.insert(L("playPass"), item->playPass);
+    object.insert(L("assistantPass"), item->assistantPass);
+    object.insert(L("checkUrl"), item->checkUrl);
+    object.insert(L("encryptWarmVideoId"), item->encryptWarmVideoId);
+    object.insert(L("escapeHTMLName"), item->escapeHTMLName);
+    object.insert(L("escapeHTMLDesc"), item->escapeHTMLDesc);
+    object.insert(L("atlasRoomId"), item->atlasRoomId);
+    return true;
+}
+
+bool JsonResourceParse::metaItemToJson(std::shared_ptr<_MetaItem> item, QJsonObject& object) {
+    if (!item) {
+        FLOG(FLOG_ERROR, "meta item is empty.");
+        return false;
+    }
+    object.insert(L("draw"), writeEvents(item->draw, &JsonResourceParse::drawItemToJson));
+    object.insert(L("pageChange"), writeEvents(item->pageChange, &JsonResourceParse::pageChangeItemToJson));
+    object.insert(L("chatLog"), writeEvents(item->chatLog, &JsonResourceParse::chatLogItemToJson));
+    object.insert(L("question"), writeEvents(item->question, &JsonResourceParse::questionItemToJson));
+    object.insert(L("answer"), writeEvents(item->answer, &JsonResourceParse::answerItemToJson));
+    object.insert(L("animation"),
+                  writeEvents(item->animation, [](const std::shared_ptr<_AnimationItem>& a, QJsonObject& o) {
+                      if (!animationItemToJson(a, o)) {
+                          return false;
+                      }
+                      qDebug().noquote() << "docId" << a->docId;
+                      return true;
+                  }));
+    return true;
+}
+
+bool JsonResourceParse::drawItemToJson(std::shared_ptr<_DrawItem> item, QJsonObject& object) {
+    if (!item) {
+        FLOG(FLOG_ERROR, "draw item is empty.");
+        return false;
+    }
+    object.insert(L("time"), item->time / 1000);
+    object.insert(L("docName"), item->docName);
+    object.insert(L("pageNum"), int(item->pageNum));
+    object.insert(L("data"), compact(writeDrawData(item->data)));
+    return true;
+}
+
+bool JsonResourceParse::pageChangeItemToJson(std::shared_ptr<_PageChangeItem> item, QJsonObject& object) {
+    if (!item) {
+        FLOG(FLOG_ERROR, "pageChange item is empty.");
+        return false;
+    }
+    object.insert(L("time"), item->time / 1000);
+    object.insert(L("docTotalPage"), int(item->docTotalPage));
+    object.insert(L("pageNum"), int(item->pageNum));
+    object.insert(L("width"), int(item->width));
+    object.insert(L("height"), int(item->height));
+    object.insert(L("mode"), int(item->mode));
+    object.insert(L("url"), item->url);
+    object.insert(L("docId"), item->docId);
+    object.insert(L("docName"), item->docName);
+    object.insert(L("encryptDocId"), item->encryptDocId);
+    object.insert(L("pageTitle"), item->pageTitle);
+    object.insert(L("useSDK"), item->useSDK);
+    object.insert(L("serverTime"), QJsonValue(item->serverTime));
+
+    log4cplus::Logger logger = log4cplus::Logger::getInstance(LOG4CPLUS_TEXT("JSonReourceParse"));
+    LOG4CPLUS_INFO_FMT(logger, LOG4CPLUS_TEXT("%s time is %d  page num is %d."),
+                       "JsonResourceParse::pageChangeItemToJson", int(item->time / 1000), int(item->pageNum));
+    return true;
+}
+
+bool JsonResourceParse::chatLogItemToJson(std::shared_ptr<_ChatLogItem> item, QJsonObject& object) {
+    if (!item) {
+        FLOG(FLOG_ERROR, "chatLog item is empty.");
+        return false;
+    }
+    object.insert(L("time"), item->time / 1000);
+    object.insert(L("content"), item->content);
+    object.insert(L("userName"), item->userName);
+    object.insert(L("userId"), item->userId);
+    object.insert(L("userAvatar"), item->userAvatar);
+    object.insert(L("userRole"), item->userRole);
+    object.insert(L("userCustomMark"), item->userCustomMark);
+    return true;
+}
+
+bool JsonResourceParse::questionItemToJson(std::shared_ptr<_QuestionItem> item, QJsonObject& object) {
+    if (!item) {
+        FLOG(FLOG_ERROR, "question item is empty.");
+        return false;
+    }
+    object.insert(L("id"), idNumber(item->id));
+    object.insert(L("time"), item->time / 1000);
+    object.insert(L("isPublish"), int(item->isPublish));
+    object.insert(L("content"), item->content);
+    object.insert(L("encryptId"), item->encryptId);
+    object.insert(L("triggerTime"), item->triggerTime);
+    object.insert(L("questionUserId"), item->questionUserId);
+    object.insert(L("questionUserName"), item->questionUserName);
+    object.insert(L("questionUserAvatar"), item->questionUserAvatar);
+    return true;
+}
+
+bool JsonResourceParse::answerItemToJson(std::shared_ptr<_AnswerItem> item, QJsonObject& object) {
+    if (!item) {
+        FLOG(FLOG_ERROR, "answer item is empty.");
+        return false;
+    }
+    object.insert(L("id"), idNumber(item->id));
+    object.insert(L("time"), item->time / 1000);
+    object.insert(L("isPrivate"), int(item->isPrivate));
+    object.insert(L("content"), item->content);
+    object.insert(L("encryptId"), item->encryptId);
+    object.insert(L("triggerTime"), item->triggerTime);
+    object.insert(L("answerUserId"), item->answerUserId);
+    object.insert(L("answerUserName"), item->answerUserName);
+    object.insert(L("answerUserAvatar"), item->answerUserAvatar);
+    object.insert(L("answerUserRole"), item->answerUserRole);
+    return true;
+}
+
+bool JsonResourceParse::animationItemToJson(std::shared_ptr<_AnimationItem> item, QJsonObject& object) {
+    if (!item) {
+        FLOG(FLOG_ERROR, "animation item is empty.");
+        return false;
+    }
+    object.insert(L("time"), item->time / 1000);
+    object.insert(L("docTotalPage"), int(item->docTotalPage));
+    object.insert(L("pageNum"), int(item->pageNum));
+    object.insert(L("step"), int(item->step));
+    object.insert(L("docId"), item->docId);
+    object.insert(L("encryptDocId"), item->encryptDocId);
+    return true;
+}
