@@ -1,0 +1,201 @@
+#define MEDIA_LOG_SOURCE "mediacore/MediaInput"
+#include "MediaInput.h"
+
+#include "MediaLog.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstring>
+
+extern "C" {
+#include <libavformat/avformat.h>
+#include <libavutil/dict.h>
+#include <libavutil/error.h>
+#include <libavutil/time.h>
+}
+
+namespace {
+
+// Demuxers of the containers a class recording or an edited piece can come in. Playlist-like
+// demuxers (concat, hls, dash, image sequences) are absent so a file can never open other files.
+const char* const kFormatWhitelist =
+    "mov,mp4,m4a,3gp,3g2,mj2,matroska,webm,flv,mpegts,avi,h264,hevc,m4v,aac,mp3,wav,ogg,asf";
+
+constexpr int64_t kProbeSize = 5 * 1024 * 1024;
+constexpr int64_t kAnalyzeDurationUs = 5 * 1000 * 1000;
+// Packets read to check the timestamps of a file for stream copy.
+constexpr int kTimestampCheckPackets = 120;
+
+std::string errorText(int err) {
+    char buf[AV_ERROR_MAX_STRING_SIZE] = {0};
+    av_strerror(err, buf, sizeof(buf));
+    return buf;
+}
+
+}  // namespace
+
+std::string mediaNormalizePath(const std::string& path) {
+    std::string p = path;
+    std::replace(p.begin(), p.end(), '\\', '/');
+    return p;
+}
+
+bool mediaIsRegularFile(const std::string& path) {
+    struct stat st;
+    return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+MediaInput::~MediaInput() {
+    if (m_ctx) {
+        avformat_close_input(&m_ctx);
+    }
+}
+
+int MediaInput::interruptCallback(void* opaque) {
+    auto* self = static_cast<MediaInput*>(opaque);
+    if (self->m_cancel && self->m_cancel->load()) {
+        return 1;
+    }
+    return self->m_deadline_us > 0 && av_gettime_relative() > self->m_deadline_us ? 1 : 0;
+}
+
+void MediaInput::setTimeout(int timeout_ms) {
+    m_deadline_us = timeout_ms > 0 ? av_gettime_relative() + int64_t(timeout_ms) * 1000 : 0;
+}
+
+bool MediaInput::open(const std::string& rawPath, const std::atomic<bool>* cancel, int timeout_ms) {
+    m_path = mediaNormalizePath(rawPath);
+    m_cancel = cancel;
+    if (m_path.empty()) {
+        MLOG(MEDIA_LOG_ERROR, "no media file given");
+        return false;
+    }
+    if (!mediaIsRegularFile(m_path)) {
+        MLOG(MEDIA_LOG_ERROR, "media file missing or not a regular file:%s", m_path.c_str());
+        return false;
+    }
+    m_ctx = avformat_alloc_context();
+    if (!m_ctx) {
+        MLOG(MEDIA_LOG_ERROR, "out of memory opening:%s", m_path.c_str());
+        return false;
+    }
+    setTimeout(timeout_ms);
+    m_ctx->interrupt_callback.callback = &MediaInput::interruptCallback;
+    m_ctx->interrupt_callback.opaque = this;
+    m_ctx->probesize = kProbeSize;
+    m_ctx->max_analyze_duration = kAnalyzeDurationUs;
+
+    AVDictionary* opts = nullptr;
+    av_dict_set(&opts, "protocol_whitelist", "file", 0);
+    av_dict_set(&opts, "format_whitelist", kFormatWhitelist, 0);
+    // The file name is given as a plain path; the "file:" prefix keeps names with ':' local.
+    std::string url = "file:" + m_path;
+    int err = avformat_open_input(&m_ctx, url.c_str(), nullptr, &opts);
+    av_dict_free(&opts);
+    if (err < 0) {
+        // avformat_open_input frees the context on failure.
+        m_ctx = nullptr;
+        MLOG(MEDIA_LOG_ERROR, "cannot open media file %s: %s", m_path.c_str(), errorText(err).c_str());
+        return false;
+    }
+    err = avformat_find_stream_info(m_ctx, nullptr);
+    if (err < 0) {
+        MLOG(MEDIA_LOG_ERROR, "cannot read the streams of %s: %s", m_path.c_str(), errorText(err).c_str());
+        return false;
+    }
+    m_video = av_find_best_stream(m_ctx, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    m_audio = av_find_best_stream(m_ctx, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    if (m_video >= 0 && (m_ctx->streams[m_video]->disposition & AV_DISPOSITION_ATTACHED_PIC)) {
+        m_video = -1;
+    }
+    if (m_video < 0) {
+        m_video = -1;
+    }
+    if (m_audio < 0) {
+        m_audio = -1;
+    }
+    m_start_us = m_ctx->start_time != AV_NOPTS_VALUE ? m_ctx->start_time : 0;
+    m_duration_us = m_ctx->duration != AV_NOPTS_VALUE && m_ctx->duration > 0 ? m_ctx->duration : 0;
+    if (m_duration_us == 0) {
+        // Some containers only know their streams' lengths.
+        for (unsigned i = 0; i < m_ctx->nb_streams; ++i) {
+            AVStream* st = m_ctx->streams[i];
+            if (st->duration != AV_NOPTS_VALUE && st->duration > 0) {
+                m_duration_us =
+                    std::max(m_duration_us, av_rescale_q(st->duration, st->time_base, AV_TIME_BASE_Q));
+            }
+        }
+    }
+    return true;
+}
+
+MediaProbe mediaProbe(const std::string& path) {
+    MediaProbe r;
+    MediaInput in;
+    if (!in.open(path, nullptr, 5000)) {
+        return r;
+    }
+    AVFormatContext* ctx = in.ctx();
+    r.has_video = in.videoIndex() >= 0;
+    r.has_audio = in.audioIndex() >= 0;
+    r.duration_ms = (in.durationUs() + 500) / 1000;
+    if (r.has_video) {
+        AVCodecParameters* par = ctx->streams[in.videoIndex()]->codecpar;
+        r.width = par->width;
+        r.height = par->height;
+    }
+    r.ok = true;
+
+    std::string why;
+    const char* fmt = ctx->iformat && ctx->iformat->name ? ctx->iformat->name : "";
+    if (!r.has_video) {
+        why = "no video stream";
+    } else if (strstr(fmt, "mp4") == nullptr && strstr(fmt, "mov") == nullptr) {
+        why = std::string("container without a sample index: ") + fmt;
+    } else {
+        AVCodecParameters* v = ctx->streams[in.videoIndex()]->codecpar;
+        if (v->codec_id != AV_CODEC_ID_H264) {
+            why = std::string("video codec ") + avcodec_get_name(v->codec_id);
+        } else if (v->format != AV_PIX_FMT_YUV420P && v->format != AV_PIX_FMT_YUVJ420P &&
+                   v->format != AV_PIX_FMT_NONE) {
+            why = "video not 8-bit 4:2:0";
+        } else if ((v->width & 1) || (v->height & 1) || v->width <= 0 || v->height <= 0) {
+            why = "odd or missing picture size";
+        } else if (r.has_audio && ctx->streams[in.audioIndex()]->codecpar->codec_id != AV_CODEC_ID_AAC) {
+            why = std::string("audio codec ") +
+                  avcodec_get_name(ctx->streams[in.audioIndex()]->codecpar->codec_id);
+        } else if (r.duration_ms <= 0) {
+            why = "no duration";
+        }
+    }
+    if (why.empty()) {
+        // Timestamps: every packet of the first stretch must carry them and decode times must rise.
+        int64_t last_dts[2] = {AV_NOPTS_VALUE, AV_NOPTS_VALUE};
+        AVPacket* pkt = av_packet_alloc();
+        for (int n = 0; pkt && n < kTimestampCheckPackets && why.empty(); ++n) {
+            int err = av_read_frame(ctx, pkt);
+            if (err < 0) {
+                break;
+            }
+            int slot = pkt->stream_index == in.videoIndex()   ? 0
+                       : pkt->stream_index == in.audioIndex() ? 1
+                                                              : -1;
+            if (slot >= 0) {
+                if (pkt->pts == AV_NOPTS_VALUE || pkt->dts == AV_NOPTS_VALUE) {
+                    why = "packets without timestamps";
+                } else if (last_dts[slot] != AV_NOPTS_VALUE && pkt->dts <= last_dts[slot]) {
+                    why = "decode timestamps not rising";
+                }
+                last_dts[slot] = pkt->dts;
+            }
+            av_packet_unref(pkt);
+        }
+        av_packet_free(&pkt);
+    }
+    if (!why.empty()) {
+        r.need_transcode = true;
+        MLOG(MEDIA_LOG_INFO, "%s needs transcoding: %s", in.path().c_str(), why.c_str());
+    }
+    return r;
+}

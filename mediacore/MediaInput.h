@@ -1,0 +1,61 @@
+#pragma once
+// Opening media files with libavformat, hardened: only plain local files, only the demuxers of
+// ordinary audio/video containers, bounded probing, every blocking call bounded by an interrupt.
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+struct AVFormatContext;
+
+// Paths may come with "\" separators; the engine works with "/".
+std::string mediaNormalizePath(const std::string& path);
+// True for an existing regular file (not a directory, FIFO or device).
+bool mediaIsRegularFile(const std::string& path);
+
+class MediaInput {
+public:
+    MediaInput() = default;
+    ~MediaInput();
+    MediaInput(const MediaInput&) = delete;
+    MediaInput& operator=(const MediaInput&) = delete;
+
+    // Opens and probes `path`. `cancel` (may be null) aborts blocking reads when set;
+    // `timeout_ms` bounds opening and probing. Returns false (logged) on failure.
+    bool open(const std::string& path, const std::atomic<bool>* cancel, int timeout_ms);
+    // Extends (or sets) the deadline for the reads that follow; <= 0 means no deadline.
+    void setTimeout(int timeout_ms);
+
+    AVFormatContext* ctx() const { return m_ctx; }
+    int videoIndex() const { return m_video; }
+    int audioIndex() const { return m_audio; }
+    // Start of the file (first presentation time) and its length, in microseconds.
+    int64_t startUs() const { return m_start_us; }
+    int64_t durationUs() const { return m_duration_us; }
+    const std::string& path() const { return m_path; }
+
+    static int interruptCallback(void* opaque);
+
+private:
+    AVFormatContext* m_ctx = nullptr;
+    int m_video = -1;
+    int m_audio = -1;
+    int64_t m_start_us = 0;
+    int64_t m_duration_us = 0;
+    std::string m_path;
+    const std::atomic<bool>* m_cancel = nullptr;
+    int64_t m_deadline_us = 0;
+};
+
+struct MediaProbe {
+    bool ok = false;
+    int64_t duration_ms = 0;
+    int width = 0;
+    int height = 0;
+    bool has_video = false;
+    bool has_audio = false;
+    // True when the file cannot be stream-copied into an MP4 holding H.264 (4:2:0, even size) and AAC.
+    bool need_transcode = false;
+};
+
+// Probes a file without decoding more than the library needs; logs the reason of any failure.
+MediaProbe mediaProbe(const std::string& path);

@@ -1,0 +1,406 @@
+// Crop and join through the real engine on clips made by the ffmpeg program, checked with ffprobe.
+#include "MediaTestUtil.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <unistd.h>
+
+#include <cmath>
+
+using namespace mediatest;
+
+namespace {
+constexpr double kFrame = 0.040;       // 25 fps
+constexpr double kAudioFrame = 0.024;  // one AAC frame at 44.1 kHz (1024 samples)
+}  // namespace
+
+class TstMediaEdit : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    QString m_base;   // 12 s, 320x240, keyframe every 2 s
+    QString m_other;  // 8 s, same coding, other picture
+    QString m_big;    // 6 s, 480x360
+    QString m_out;    // output directory of the engine
+
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+
+    // Keyframe times of the source, to predict where a stream-copy cut begins.
+    double keyframeAtOrBefore(const QString& file, double t) {
+        double best = 0;
+        for (const auto& p : videoPackets(file)) {
+            if (p.second && p.first <= t + 1e-6) {
+                best = std::max(best, p.first);
+            }
+        }
+        return best;
+    }
+
+    int runCrop(IMediaCore& core, RecordingObserver& obs, qint64 b, qint64 e, const QString& name,
+                bool transcode, const QString& src = QString()) {
+        int before = obs.cropCodes().size();
+        core.startMediaCrop((src.isEmpty() ? m_base : src).toStdString(), {CropRange{b, e, "segment_c.mp4"}},
+                            name.toStdString(), transcode);
+        QVector<int> codes = obs.waitCrops(before + 1);
+        return codes.size() == before + 1 ? codes.last() : -1000;
+    }
+
+    int runMerge(IMediaCore& core, RecordingObserver& obs, const QStringList& inputs, const QString& name,
+                 int w, int h, bool transcode) {
+        int before = obs.mergeCodes().size();
+        std::vector<std::string> in;
+        for (const QString& s : inputs) {
+            in.push_back(s.toStdString());
+        }
+        core.startMediaMerge(in, name.toStdString(), w, h, transcode);
+        QVector<int> codes = obs.waitMerges(before + 1);
+        return codes.size() == before + 1 ? codes.last() : -1000;
+    }
+
+    // Nothing but finished files in the output directory (no temporary leftovers).
+    QStringList outEntries() const {
+        return QDir(m_out).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+    }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(m_dir.isValid());
+        m_base = path("base.mp4");
+        m_other = path("other.mp4");
+        m_big = path("big.mp4");
+        m_out = path("out");
+        QVERIFY(QDir().mkpath(m_out));
+        QVERIFY(makeClip(m_base, 12));
+        QVERIFY(makeClip(m_other, 8, "320x240", 25, 50, "smptebars"));
+        QVERIFY(makeClip(m_big, 6, "480x360", 25, 50, "testsrc"));
+    }
+
+    // Stream copy: starts at the keyframe at or before the begin, ends at the asked end.
+    void cropStreamCopy() {
+        RecordingObserver obs;
+        auto core = IMediaCore::create(&obs);
+        QVERIFY(core);
+        core->setOutputDir(m_out.toStdString());
+        struct Case {
+            qint64 b, e;
+        };
+        const QVector<Case> cases{{0, 4000}, {2000, 5000}, {3100, 7300}, {9000, 12000}, {5500, 5900}};
+        int n = 0;
+        for (const Case& c : cases) {
+            const QString name = QStringLiteral("c_%1.mp4").arg(n++);
+            QCOMPARE(runCrop(*core, obs, c.b, c.e, name, false), int(MEDIA_CODE_SUCCESS));
+            const QString piece = QDir(m_out).filePath(name);
+            QVERIFY(QFileInfo::exists(piece));
+            double kf = keyframeAtOrBefore(m_base, c.b / 1000.0);
+            double asked = (c.e - c.b) / 1000.0;
+            double expected = c.e / 1000.0 - kf;
+            double got = testsupport::ffprobeDurationMs(piece) / 1000.0;
+            qInfo("crop %lld-%lld ms: asked %.3f s, got %.3f s, keyframe error %.3f s", c.b, c.e, asked, got,
+                  got - asked);
+            // Pictures after the end that earlier pictures refer to stay in: at most one group of
+            // B-frames (here up to 4 pictures) more than asked.
+            QVERIFY2(got >= expected - kFrame && got <= expected + 4 * kFrame + 0.001,
+                     qPrintable(QStringLiteral("piece %1 s, expected %2 s").arg(got).arg(expected)));
+            // The engine's own measurement agrees with ffprobe.
+            QVERIFY(std::llabs(core->getDuration(piece.toStdString()) - qint64(got * 1000)) <= 2);
+            QVector<StreamInfo> s = streams(piece);
+            QCOMPARE(s.size(), 2);
+            QCOMPARE(s[0].codec, QStringLiteral("h264"));
+            QCOMPARE(s[1].codec, QStringLiteral("aac"));
+            QVERIFY2(std::fabs(s[0].start - s[1].start) <= kAudioFrame,
+                     qPrintable(QStringLiteral("video starts %1, audio %2").arg(s[0].start).arg(s[1].start)));
+            // Every picture of the piece decodes, and the piece opens with a keyframe.
+            QVector<QPair<double, bool>> pk = videoPackets(piece);
+            QVERIFY(!pk.isEmpty());
+            QVERIFY(pk.first().second);
+            QCOMPARE(decodedFrames(piece), pk.size());
+        }
+        QCOMPARE(obs.cropCodes().size(), cases.size());
+        QVERIFY(obs.mergeCodes().isEmpty());
+    }
+
+    // Re-encoding cut: exactly the asked range, H.264 + AAC, streams aligned.
+    void cropTranscodeExact() {
+        RecordingObserver obs;
+        auto core = IMediaCore::create(&obs);
+        core->setOutputDir(m_out.toStdString());
+        struct Case {
+            qint64 b, e;
+        };
+        const QVector<Case> cases{{3100, 7300}, {0, 2000}, {10500, 12000}};
+        int n = 0;
+        for (const Case& c : cases) {
+            const QString name = QStringLiteral("t_%1.mp4").arg(n++);
+            QCOMPARE(runCrop(*core, obs, c.b, c.e, name, true), int(MEDIA_CODE_SUCCESS));
+            const QString piece = QDir(m_out).filePath(name);
+            double asked = (c.e - c.b) / 1000.0;
+            double got = testsupport::ffprobeDurationMs(piece) / 1000.0;
+            qInfo("re-encoded crop %lld-%lld ms: asked %.3f s, got %.3f s", c.b, c.e, asked, got);
+            QVERIFY2(std::fabs(got - asked) <= kFrame,
+                     qPrintable(QStringLiteral("piece %1 s, asked %2 s").arg(got).arg(asked)));
+            QCOMPARE(decodedFrames(piece), int(std::lround(asked / kFrame)));
+            QVector<StreamInfo> s = streams(piece);
+            QCOMPARE(s.size(), 2);
+            QCOMPARE(s[0].codec, QStringLiteral("h264"));
+            QCOMPARE(s[0].width, 320);
+            QCOMPARE(s[0].height, 240);
+            QCOMPARE(s[1].codec, QStringLiteral("aac"));
+            QVERIFY(std::fabs(s[0].start - s[1].start) <= kAudioFrame);
+            QVERIFY(!core->needTranscode(piece.toStdString()));
+        }
+    }
+
+    // Pieces joined by stream copy: lengths add up, every packet is kept, codecs unchanged.
+    void mergeStreamCopy() {
+        RecordingObserver obs;
+        auto core = IMediaCore::create(&obs);
+        core->setOutputDir(m_out.toStdString());
+        QCOMPARE(runCrop(*core, obs, 0, 3000, "m_0.mp4", false), int(MEDIA_CODE_SUCCESS));
+        QCOMPARE(runCrop(*core, obs, 4100, 7900, "m_1.mp4", false), int(MEDIA_CODE_SUCCESS));
+        QCOMPARE(runCrop(*core, obs, 8000, 12000, "m_2.mp4", false), int(MEDIA_CODE_SUCCESS));
+        QStringList pieces;
+        double sum = 0;
+        int packets = 0;
+        for (int i = 0; i < 3; ++i) {
+            pieces << QDir(m_out).filePath(QStringLiteral("m_%1.mp4").arg(i));
+            sum += testsupport::ffprobeDurationMs(pieces.last()) / 1000.0;
+            packets += videoPackets(pieces.last()).size();
+        }
+        // The whole other clip too: joins of different recordings with the same coding are copied.
+        pieces << m_other;
+        sum += testsupport::ffprobeDurationMs(m_other) / 1000.0;
+        packets += videoPackets(m_other).size();
+        QCOMPARE(runMerge(*core, obs, pieces, "joined.mp4", 0, 0, false), int(MEDIA_CODE_SUCCESS));
+        const QString joined = QDir(m_out).filePath("joined.mp4");
+        double got = testsupport::ffprobeDurationMs(joined) / 1000.0;
+        qInfo("joined %.3f s, pieces sum %.3f s", got, sum);
+        QVERIFY2(std::fabs(got - sum) <= 3 * kFrame,
+                 qPrintable(QStringLiteral("joined %1 s, sum %2 s").arg(got).arg(sum)));
+        QVector<QPair<double, bool>> pk = videoPackets(joined);
+        QCOMPARE(pk.size(), packets);
+        QCOMPARE(decodedFrames(joined), packets);
+        // Timestamps continue: presentation times of consecutive pictures never jump back or leave a gap.
+        QVector<double> pts;
+        for (const auto& p : pk) {
+            pts.push_back(p.first);
+        }
+        std::sort(pts.begin(), pts.end());
+        for (int i = 1; i < pts.size(); ++i) {
+            QVERIFY2(pts[i] - pts[i - 1] > 0.001 && pts[i] - pts[i - 1] < kFrame + kAudioFrame + 0.002,
+                     qPrintable(QStringLiteral("gap %1 at %2").arg(pts[i] - pts[i - 1]).arg(pts[i])));
+        }
+        QVector<StreamInfo> s = streams(joined);
+        QCOMPARE(s.size(), 2);
+        QCOMPARE(s[0].codec, QStringLiteral("h264"));
+        QCOMPARE(s[1].codec, QStringLiteral("aac"));
+        QVERIFY(std::fabs(s[0].start - s[1].start) <= kAudioFrame);
+        QVERIFY(!core->needTranscodeJoined(joined.toStdString()));
+        // A single input is joined too.
+        QCOMPARE(runMerge(*core, obs, {pieces[0]}, "single.mp4", 0, 0, false), int(MEDIA_CODE_SUCCESS));
+        QCOMPARE(videoPackets(QDir(m_out).filePath("single.mp4")).size(), videoPackets(pieces[0]).size());
+        QCOMPARE(obs.mergeCodes().size(), 2);
+    }
+
+    // Inputs of different sizes, an asked size, or transcode: decoded, scaled and re-encoded.
+    void mergeReencode() {
+        RecordingObserver obs;
+        auto core = IMediaCore::create(&obs);
+        core->setOutputDir(m_out.toStdString());
+        const double dBase = testsupport::ffprobeDurationMs(m_base) / 1000.0;
+        const double dBig = testsupport::ffprobeDurationMs(m_big) / 1000.0;
+        const double dOther = testsupport::ffprobeDurationMs(m_other) / 1000.0;
+
+        // Unlike inputs, no size asked: first input's size.
+        QCOMPARE(runMerge(*core, obs, {m_big, m_base, m_other}, "mixed.mp4", 0, 0, false),
+                 int(MEDIA_CODE_SUCCESS));
+        QString out = QDir(m_out).filePath("mixed.mp4");
+        QVector<StreamInfo> s = streams(out);
+        QCOMPARE(s.size(), 2);
+        QCOMPARE(s[0].codec, QStringLiteral("h264"));
+        QCOMPARE(s[0].width, 480);
+        QCOMPARE(s[0].height, 360);
+        QCOMPARE(s[1].codec, QStringLiteral("aac"));
+        double got = testsupport::ffprobeDurationMs(out) / 1000.0;
+        double sum = dBig + dBase + dOther;
+        qInfo("re-encoded join %.3f s, inputs sum %.3f s", got, sum);
+        QVERIFY(std::fabs(got - sum) <= 2 * kFrame);
+        QCOMPARE(decodedFrames(out), int(std::lround(sum / kFrame)));
+        QVERIFY(std::fabs(s[0].start - s[1].start) <= kAudioFrame);
+
+        // Asked size, like inputs.
+        QCOMPARE(runMerge(*core, obs, {m_base, m_other}, "sized.mp4", 160, 120, false),
+                 int(MEDIA_CODE_SUCCESS));
+        s = streams(QDir(m_out).filePath("sized.mp4"));
+        QCOMPARE(s[0].width, 160);
+        QCOMPARE(s[0].height, 120);
+        QVERIFY(std::fabs(testsupport::ffprobeDurationMs(QDir(m_out).filePath("sized.mp4")) / 1000.0 -
+                          (dBase + dOther)) <= 2 * kFrame);
+
+        // Odd asked size: made even.
+        QCOMPARE(runMerge(*core, obs, {m_other}, "odd.mp4", 321, 241, true), int(MEDIA_CODE_SUCCESS));
+        s = streams(QDir(m_out).filePath("odd.mp4"));
+        QCOMPARE(s[0].width, 320);
+        QCOMPARE(s[0].height, 240);
+
+        // A video-only input among inputs with sound: silence keeps the sound in step.
+        const QString mute = path("mute.mp4");
+        QVERIFY(makeClip(mute, 3, "320x240", 25, 50, "testsrc", false));
+        QCOMPARE(runMerge(*core, obs, {mute, m_other}, "mute_join.mp4", 0, 0, false),
+                 int(MEDIA_CODE_SUCCESS));
+        out = QDir(m_out).filePath("mute_join.mp4");
+        s = streams(out);
+        QCOMPARE(s.size(), 2);
+        QVERIFY(std::fabs(testsupport::ffprobeDurationMs(out) / 1000.0 - (3.0 + dOther)) <= 2 * kFrame);
+        QCOMPARE(obs.mergeCodes().size(), 4);
+    }
+
+    // Every bad request ends with one failure code, a distinct one per cause, and leaves no file.
+    void badRequests() {
+        RecordingObserver obs;
+        auto core = IMediaCore::create(&obs);
+        const QString bad = path("bad");
+        QVERIFY(QDir().mkpath(bad));
+        core->setOutputDir(m_out.toStdString());
+        const QStringList before = outEntries();
+
+        const QString notMedia = path("notes.txt");
+        QFile f(notMedia);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(20000, 'x'));
+        f.close();
+        const QString empty = path("empty.mp4");
+        QFile e(empty);
+        QVERIFY(e.open(QIODevice::WriteOnly));
+        e.close();
+        const QString truncated = path("truncated.mp4");
+        {
+            QFile src(m_base);
+            QVERIFY(src.open(QIODevice::ReadOnly));
+            QByteArray all = src.readAll();
+            QFile t(truncated);
+            QVERIFY(t.open(QIODevice::WriteOnly));
+            t.write(all.left(all.size() / 2));  // ffmpeg writes moov at the end: cut off
+        }
+        const QString audioOnly = path("audio.m4a");
+        QVERIFY(makeClip(audioOnly, 3, "320x240", 25, 50, "testsrc2", true, false));
+
+        struct Case {
+            QString src;
+            qint64 b, e;
+            int code;
+        };
+        const QVector<Case> cases{
+            {path("missing.mp4"), 0, 1000, MEDIA_CODE_OPEN_INPUT},
+            {notMedia, 0, 1000, MEDIA_CODE_OPEN_INPUT},
+            {empty, 0, 1000, MEDIA_CODE_OPEN_INPUT},
+            {truncated, 0, 1000, MEDIA_CODE_OPEN_INPUT},
+            {audioOnly, 0, 1000, MEDIA_CODE_NO_STREAM},
+            {m_base, 3000, 3000, MEDIA_CODE_BAD_ARGUMENT},
+            {m_base, 5000, 2000, MEDIA_CODE_BAD_ARGUMENT},
+            {m_base, -500, 2000, MEDIA_CODE_BAD_ARGUMENT},
+            {m_base, 13000, 14000, MEDIA_CODE_BAD_ARGUMENT},
+        };
+        int expectedCrops = 0;
+        for (bool transcode : {false, true}) {
+            for (const Case& c : cases) {
+                QCOMPARE(runCrop(*core, obs, c.b, c.e, "fail.mp4", transcode, c.src), c.code);
+                ++expectedCrops;
+            }
+        }
+        // Output name that would leave the output directory.
+        QCOMPARE(runCrop(*core, obs, 0, 1000, "../escape.mp4", false), int(MEDIA_CODE_BAD_ARGUMENT));
+        ++expectedCrops;
+        QVERIFY(!QFileInfo::exists(path("escape.mp4")));
+        // Missing output directory, or a file where the directory should be.
+        core->setOutputDir(path("no/such/dir").toStdString());
+        QCOMPARE(runCrop(*core, obs, 0, 1000, "fail.mp4", false), int(MEDIA_CODE_OUTPUT_DIR));
+        QCOMPARE(runMerge(*core, obs, {m_base}, "fail.mp4", 0, 0, false), int(MEDIA_CODE_OUTPUT_DIR));
+        core->setOutputDir(notMedia.toStdString());
+        QCOMPARE(runCrop(*core, obs, 0, 1000, "fail.mp4", false), int(MEDIA_CODE_OUTPUT_DIR));
+        expectedCrops += 2;
+        // Read-only output directory (root may write anywhere, so only checked for other users).
+        if (geteuid() != 0) {
+            const QString ro = path("readonly");
+            QVERIFY(QDir().mkpath(ro));
+            QFile::setPermissions(ro, QFile::ReadOwner | QFile::ExeOwner);
+            core->setOutputDir(ro.toStdString());
+            QCOMPARE(runCrop(*core, obs, 0, 1000, "fail.mp4", false), int(MEDIA_CODE_OUTPUT_DIR));
+            ++expectedCrops;
+            QVERIFY(QDir(ro).entryList(QDir::Files | QDir::Hidden).isEmpty());
+        }
+        // Backslash separators are accepted.
+        core->setOutputDir(QString(m_out).replace('/', '\\').toStdString());
+        QCOMPARE(runCrop(*core, obs, 0, 1000, "ok.mp4", false, QString(m_base).replace('/', '\\')),
+                 int(MEDIA_CODE_SUCCESS));
+        ++expectedCrops;
+
+        // Merge failures.
+        QCOMPARE(runMerge(*core, obs, {}, "fail.mp4", 0, 0, false), int(MEDIA_CODE_BAD_ARGUMENT));
+        QCOMPARE(runMerge(*core, obs, {m_base, path("missing.mp4")}, "fail.mp4", 0, 0, false),
+                 int(MEDIA_CODE_OPEN_INPUT));
+        QCOMPARE(runMerge(*core, obs, {m_base, truncated}, "fail.mp4", 0, 0, true),
+                 int(MEDIA_CODE_OPEN_INPUT));
+        QCOMPARE(runMerge(*core, obs, {audioOnly, m_base}, "fail.mp4", 0, 0, false),
+                 int(MEDIA_CODE_NO_STREAM));
+        QCOMPARE(runMerge(*core, obs, {m_base}, "fail.mp4", -2, 100, false), int(MEDIA_CODE_BAD_ARGUMENT));
+
+        // Exactly one completion per request, nothing written for the failures.
+        QTest::qWait(200);
+        QCOMPARE(obs.cropCodes().size(), expectedCrops);
+        QCOMPARE(obs.mergeCodes().size(), 6);
+        QStringList after = outEntries();
+        after.removeOne("ok.mp4");
+        QCOMPARE(after, before);
+    }
+
+    // Requests queue up; each gets its own completion, in order.
+    void queuedRequestsCompleteOnce() {
+        RecordingObserver obs;
+        auto core = IMediaCore::create(&obs);
+        core->setOutputDir(m_out.toStdString());
+        const std::string src = m_base.toStdString();
+        core->startMediaCrop(src, {CropRange{0, 2000, "segment_c.mp4"}}, "q_0.mp4", false);
+        core->startMediaCrop(src, {CropRange{5000, 4000, "segment_c.mp4"}}, "q_1.mp4", false);
+        core->startMediaCrop(src, {CropRange{2000, 6000, "segment_c.mp4"}}, "q_2.mp4", true);
+        core->startMediaMerge({(m_out + "/q_0.mp4").toStdString()}, "q_m.mp4", 0, 0, false);
+        QVector<int> crops = obs.waitCrops(3);
+        QVector<int> merges = obs.waitMerges(1);
+        QTest::qWait(300);
+        QCOMPARE(obs.cropCodes(),
+                 (QVector<int>{MEDIA_CODE_SUCCESS, MEDIA_CODE_BAD_ARGUMENT, MEDIA_CODE_SUCCESS}));
+        QCOMPARE(obs.mergeCodes(), QVector<int>{MEDIA_CODE_SUCCESS});
+        Q_UNUSED(crops);
+        Q_UNUSED(merges);
+    }
+
+    // Destroying the engine while it works cancels the job: one completion, no partial file.
+    void destroyWhileWorking() {
+        RecordingObserver obs;
+        {
+            auto core = IMediaCore::create(&obs);
+            core->setOutputDir(m_out.toStdString());
+            core->startMediaMerge({m_base.toStdString(), m_other.toStdString(), m_big.toStdString()},
+                                  "cancelled.mp4", 640, 480, true);
+            core->startMediaCrop(m_base.toStdString(), {CropRange{0, 2000, "segment_c.mp4"}},
+                                 "cancelled_2.mp4", false);
+            QTest::qWait(300);
+        }
+        QCOMPARE(obs.mergeCodes().size(), 1);
+        QCOMPARE(obs.cropCodes().size(), 1);
+        QCOMPARE(obs.cropCodes().first(), int(MEDIA_CODE_CANCELLED));
+        if (obs.mergeCodes().first() == MEDIA_CODE_CANCELLED) {
+            QVERIFY(!QFileInfo::exists(QDir(m_out).filePath("cancelled.mp4")));
+        }
+        QVERIFY(!QFileInfo::exists(QDir(m_out).filePath("cancelled_2.mp4")));
+        for (const QString& n : outEntries()) {
+            QVERIFY2(!n.endsWith(".part"), qPrintable(n));
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TstMediaEdit)
+#include "tst_media_edit.moc"
