@@ -72,6 +72,8 @@ public:
     qint16 save(const QString& file);
     // Merge: engine code other than 2, else 0 done, -1/-2 from packing, -3 meta.json not written.
     qint16 merge(QList<std::shared_ptr<DataWrapper>> others, int width, int height, const QString& file);
+    // Optional: progress of save and merge as a fraction 0..1, called on the thread running them.
+    void setProgressCallback(std::function<void(float)> progress);
 
     // IMediaCoreObserver (any thread).
     void OnTimePoint(qint64 ms) override;
@@ -121,4 +123,5 @@ private:
     std::once_flag m_connect_once;
     qint64 m_current_ms = 0;
     bool m_transcode = false;
+    std::function<void(float)> m_progress;
 };

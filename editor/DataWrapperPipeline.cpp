@@ -188,6 +188,9 @@ qint16 DataWrapper::save(const QString& file) {
             FLOG(FLOG_INFO, "update actual duration %d\n", static_cast<int>(s->actual_duration));
             FLOG(FLOG_INFO, "should duration %d\n", static_cast<int>(s->end_time - s->begin_time));
         }
+        if (m_progress) {
+            m_progress(float(n + 1) / float(segments.size() + 2));
+        }
     }
 
     m_media_core->startMediaMerge(pieces, "c.mp4", 0, 0, false);
@@ -195,6 +198,9 @@ qint16 DataWrapper::save(const QString& file) {
     if (code != MEDIA_CODE_SUCCESS) {
         FLOG(FLOG_ERROR, "join of the pieces failed with code %d", code);
         return static_cast<qint16>(code);
+    }
+    if (m_progress) {
+        m_progress(float(segments.size() + 1) / float(segments.size() + 2));
     }
     const std::string joined = dst + "c.mp4";
     if (m_media_core->needTranscodeJoined(joined)) {
@@ -222,6 +228,9 @@ qint16 DataWrapper::save(const QString& file) {
         FLOG(FLOG_ERROR, "pack the cut package is fail:%d", packed);
         removePartialOutput(file, existedBefore);
         return -4;
+    }
+    if (m_progress) {
+        m_progress(1.0f);
     }
     return 0;
 }
@@ -290,6 +299,9 @@ qint16 DataWrapper::merge(QList<std::shared_ptr<DataWrapper>> others, int width,
         FLOG(FLOG_ERROR, "join of the packages failed with code %d", code);
         return static_cast<qint16>(code);
     }
+    if (m_progress) {
+        m_progress(0.8f);
+    }
     if (!JsonResourceParse::saveFile(root, root->tmp_edit_path + QStringLiteral("meta.json"))) {
         FLOG(FLOG_ERROR, "write meta.json is fail.");
         return -3;
@@ -301,6 +313,10 @@ qint16 DataWrapper::merge(QList<std::shared_ptr<DataWrapper>> others, int width,
     const qint16 packed = m_file_handler->compress(root, file);
     if (packed != 0) {
         removePartialOutput(file, existedBefore);
+    } else if (m_progress) {
+        m_progress(1.0f);
     }
     return packed;
 }
+
+void DataWrapper::setProgressCallback(std::function<void(float)> progress) { m_progress = std::move(progress); }

@@ -1,0 +1,119 @@
+#pragma once
+// The cut task window: opens one package, plays it inside its layout template with a timeline under
+// the video, lets the user mark the segments to keep and, once confirmed, writes the cut package.
+#include <QDateTime>
+#include <QPointer>
+#include <QString>
+#include <memory>
+
+#include "BaseDialog.h"
+#include "TaskInterface.h"
+
+class CSuspensionWidget;
+class CustomSlider;
+class DataWrapper;
+class OutputOptionSetting;
+class QDateTimeEdit;
+class QLabel;
+class QPushButton;
+class QTableWidget;
+class QWidget;
+class TaskRunState;
+class TemplateInterface;
+class TimeTipLabel;
+
+class ResourceEditWidget : public BaseDialog, public TaskInterface {
+    Q_OBJECT
+public:
+    explicit ResourceEditWidget(QWidget* parent = nullptr);
+    ~ResourceEditWidget() override;
+
+    QString taskId() override;
+    int taskType() override;
+    QString sourceName() override;
+    QString sourceToolTip() override;
+    QString outputPath() override;
+    int status() override;
+    void setStatus(int status) override;
+    qint64 timeConsume() override;
+    bool startTask() override;
+    void setObserver(TaskInterfaceObserver* observer) override;
+
+    // The session of the open package (null while empty).
+    std::shared_ptr<DataWrapper> session() const { return m_data_wrapper; }
+    CSuspensionWidget* notice() const { return m_notice; }
+    OutputOptionSetting* outputOptions() const { return m_output_option; }
+
+public slots:
+    void on_pushButton_play_clicked(bool checked);
+    void on_pushButton_sure_clicked();
+    void on_pushButton_add_file_clicked();
+    void on_pushButton_output_option_clicked();
+    void on_dateTimeEdit_begin_dateTimeChanged(QDateTime datetime);
+    void on_dateTimeEdit_end_dateTimeChanged(QDateTime datetime);
+    void on_closeBtn_clicked();
+    void slotPlay();
+    void slotPause();
+    void slotAddSegment();
+    void slotSetStartSegment();
+    void slotSetEndSegment();
+
+private slots:
+    void slotCurrentTimePoint(qint64 now_ms);
+    void slotSeekDone(qint64 now_ms);
+    void slotPlayingFinished(bool pause);
+    void slotTimelineStopPlaying(bool stop);
+    void slotCellEntered(int row, int column);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void setupForm();
+    void setupSegmentTable();
+    int loadPackage(const QString& path);
+    void preparePlayback();
+    void resetWindow();
+    void discardTemplate();
+    void releaseSession();
+    void setPlayPicture(const QString& name);
+    void refreshControls();
+    void refreshCountLabel();
+    void rebuildSegmentTable();
+    void removeSegment(const QString& id);
+    void recolourRows();
+    void showNotice(const QString& text);
+    void clampTimeEdit(QDateTimeEdit* edit, const QDateTime& datetime);
+    void setEditTime(QDateTimeEdit* edit, qint64 ms);
+    void onTimeChanged();
+
+    // Form.
+    QWidget* m_widget_titlebar = nullptr;
+    QLabel* m_label_title = nullptr;
+    QPushButton* m_close_btn = nullptr;
+    QWidget* m_widget_holdplace = nullptr;
+    CustomSlider* m_slider = nullptr;
+    QPushButton* m_play_btn = nullptr;
+    QLabel* m_label_current = nullptr;
+    QLabel* m_label_full = nullptr;
+    QPushButton* m_set_start_btn = nullptr;
+    QPushButton* m_set_end_btn = nullptr;
+    QDateTimeEdit* m_edit_begin = nullptr;
+    QDateTimeEdit* m_edit_end = nullptr;
+    QPushButton* m_add_segment_btn = nullptr;
+    QPushButton* m_add_file_btn = nullptr;
+    QPushButton* m_output_option_btn = nullptr;
+    QLabel* m_segments_label = nullptr;
+    QTableWidget* m_table = nullptr;
+    QPushButton* m_sure_btn = nullptr;
+
+    CSuspensionWidget* m_notice = nullptr;
+    std::shared_ptr<TaskRunState> m_state;  // id, status, output path, times, observer
+    QString m_source_path;
+    std::shared_ptr<DataWrapper> m_data_wrapper;
+    TemplateInterface* m_template_interface = nullptr;
+    OutputOptionSetting* m_output_option = nullptr;
+    bool m_started = false;
+    int m_hovered_row = -1;
+    TimeTipLabel* m_time_tip = nullptr;
+};

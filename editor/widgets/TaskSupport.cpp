@@ -1,0 +1,248 @@
+#define FLOG_SOURCE "editor/TaskSupport"
+#include "TaskSupport.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QMutexLocker>
+#include <QPointer>
+#include <QThread>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "CSettings.h"
+#include "DataWrapper.h"
+#include "FLog.h"
+#include "FileHandler.h"
+#include "TaskInterface.h"
+
+TaskRunState::TaskRunState(const QString& id) : m_id(id), m_status(TaskStatus::Wait) {}
+
+void TaskRunState::setObserver(TaskInterfaceObserver* observer) {
+    QMutexLocker lock(&m_mutex);
+    m_observer = observer;
+}
+
+bool TaskRunState::hasObserver() const {
+    QMutexLocker lock(&m_mutex);
+    return m_observer != nullptr;
+}
+
+// The observer only posts to its own thread, so calling it under the lock is short; the lock keeps
+// the window's destructor from cutting the observer off in the middle of a report.
+void TaskRunState::reportStatus(int status) {
+    QMutexLocker lock(&m_mutex);
+    if (m_observer) {
+        m_observer->onStatusChange(m_id, status);
+    }
+}
+
+void TaskRunState::reportFinish(bool success, int reason) {
+    QMutexLocker lock(&m_mutex);
+    if (m_observer) {
+        m_observer->onFinish(m_id, success, reason);
+    }
+}
+
+void TaskRunState::reportProgress(float value) {
+    QMutexLocker lock(&m_mutex);
+    if (m_observer) {
+        m_observer->onProgressValueChange(m_id, value);
+    }
+}
+
+void TaskRunState::setOutputPath(const QString& path) {
+    QMutexLocker lock(&m_mutex);
+    m_output_path = path;
+}
+
+QString TaskRunState::outputPath() const {
+    QMutexLocker lock(&m_mutex);
+    return m_output_path;
+}
+
+void TaskRunState::markStart() {
+    QMutexLocker lock(&m_mutex);
+    m_start_time = QDateTime::currentDateTime();
+}
+
+void TaskRunState::markEnd() {
+    QMutexLocker lock(&m_mutex);
+    m_end_time = QDateTime::currentDateTime();
+}
+
+qint64 TaskRunState::timeConsume() const {
+    QMutexLocker lock(&m_mutex);
+    const int status = m_status.load();
+    if (status == TaskStatus::Converting && m_start_time.isValid()) {
+        return m_start_time.msecsTo(QDateTime::currentDateTime());
+    }
+    if (status == TaskStatus::Finished && m_start_time.isValid() && m_end_time.isValid()) {
+        return m_start_time.msecsTo(m_end_time);
+    }
+    return 0;
+}
+
+namespace {
+
+struct WorkerRegistry {
+    std::mutex mutex;
+    std::condition_variable idle;
+    int running = 0;
+    bool hooked = false;
+};
+
+WorkerRegistry& registry() {
+    // Never destroyed: a worker may still end while static objects are torn down.
+    static WorkerRegistry* r = new WorkerRegistry;
+    return *r;
+}
+
+void hookQuit() {
+    WorkerRegistry& r = registry();
+    {
+        std::lock_guard<std::mutex> lock(r.mutex);
+        if (r.hooked || !QCoreApplication::instance()) {
+            return;
+        }
+        r.hooked = true;
+    }
+    QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, []() {
+        if (TaskWorkers::runningCount() > 0) {
+            FLOG(FLOG_INFO, "waiting for %d running task(s) before quitting.", TaskWorkers::runningCount());
+            TaskWorkers::waitForAll();
+        }
+    });
+}
+
+struct ReadWait {
+    std::mutex mutex;
+    QEventLoop* loop = nullptr;
+    bool done = false;
+    int code = -2;
+};
+
+}  // namespace
+
+namespace TaskWorkers {
+
+void run(std::function<void()> work) {
+    hookQuit();
+    WorkerRegistry& r = registry();
+    {
+        std::lock_guard<std::mutex> lock(r.mutex);
+        ++r.running;
+    }
+    std::thread([work = std::move(work)]() mutable {
+        work();
+        work = nullptr;
+        WorkerRegistry& reg = registry();
+        std::lock_guard<std::mutex> lock(reg.mutex);
+        --reg.running;
+        reg.idle.notify_all();
+    }).detach();
+}
+
+int runningCount() {
+    WorkerRegistry& r = registry();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    return r.running;
+}
+
+bool waitForAll(int timeoutMs) {
+    WorkerRegistry& r = registry();
+    std::unique_lock<std::mutex> lock(r.mutex);
+    if (timeoutMs < 0) {
+        r.idle.wait(lock, [&r] { return r.running == 0; });
+        return true;
+    }
+    return r.idle.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&r] { return r.running == 0; });
+}
+
+}  // namespace TaskWorkers
+
+int readPackageAndWait(const std::shared_ptr<DataWrapper>& session, const QString& path, bool keepEncrypt,
+                       const std::function<void()>& whileWaiting) {
+    if (!session) {
+        return -1;
+    }
+    auto wait = std::make_shared<ReadWait>();
+    QEventLoop loop;
+    {
+        std::lock_guard<std::mutex> lock(wait->mutex);
+        wait->loop = &loop;
+    }
+    const int started = session->readFile(
+        path,
+        [wait](int code) {
+            std::lock_guard<std::mutex> lock(wait->mutex);
+            wait->code = code;
+            wait->done = true;
+            // Posted, so it also ends a loop that has not started yet; a loop that is gone by then
+            // takes the posted call with it.
+            if (wait->loop) {
+                QMetaObject::invokeMethod(wait->loop, "quit", Qt::QueuedConnection);
+            }
+        },
+        keepEncrypt);
+    if (started != 0) {
+        std::lock_guard<std::mutex> lock(wait->mutex);
+        wait->loop = nullptr;
+        return started;
+    }
+    if (whileWaiting) {
+        whileWaiting();
+    }
+    bool done = false;
+    {
+        std::lock_guard<std::mutex> lock(wait->mutex);
+        done = wait->done;
+    }
+    if (!done) {
+        loop.exec();
+    }
+    std::lock_guard<std::mutex> lock(wait->mutex);
+    wait->loop = nullptr;
+    return wait->code;
+}
+
+QString composeOutputPath(const OutputOptionsSnapshot& options, const QString& sourcePath) {
+    QString folder;
+    if (options.exists && !options.folder.isEmpty()) {
+        folder = options.folder + QLatin1Char('/');
+    } else {
+        folder = CSettings::instance()
+                     ->read(QString::fromLatin1(CSettings::kSystemOutputPath), QString())
+                     .toString();
+        if (folder.isEmpty()) {
+            folder = FileHandler::defaultOutputDir();
+        }
+    }
+    if (!folder.isEmpty() && !folder.endsWith(QLatin1Char('/'))) {
+        folder += QLatin1Char('/');
+    }
+    QString name;
+    if (options.exists && !options.fileName.isEmpty()) {
+        name = options.fileName;
+    } else {
+        name = sourcePath.section(QLatin1Char('/'), -1).section(QLatin1Char('.'), 0, 0);
+        if (name.isEmpty()) {
+            name = QDateTime::currentDateTime().toString(QStringLiteral("hhmmss"));
+        }
+    }
+    return FileHandler::uniqueFilePath(folder + name + QStringLiteral(".vrk"));
+}
+
+void releaseOnGuiThread(std::shared_ptr<DataWrapper> session) {
+    if (!session) {
+        return;
+    }
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app || QThread::currentThread() == app->thread()) {
+        session.reset();
+        return;
+    }
+    QMetaObject::invokeMethod(
+        app, [s = std::move(session)]() mutable { s.reset(); }, Qt::QueuedConnection);
+}

@@ -1,0 +1,82 @@
+#pragma once
+// Pieces the cut and merge task windows share: the state a task's worker and its window both use,
+// the registry of running workers, the wait for a package read and the output path rule.
+#include <QDateTime>
+#include <QMutex>
+#include <QString>
+#include <atomic>
+#include <functional>
+#include <memory>
+
+class DataWrapper;
+class TaskInterfaceObserver;
+
+// What a task's worker reports through and writes to. The window and its worker each hold it, so a
+// window deleted while its worker runs leaves the worker with valid state; the window's destructor
+// only cuts the observer off.
+class TaskRunState {
+public:
+    explicit TaskRunState(const QString& id);
+
+    QString id() const { return m_id; }
+    int status() const { return m_status.load(); }
+    void setStatus(int status) { m_status.store(status); }
+
+    void setObserver(TaskInterfaceObserver* observer);
+    bool hasObserver() const;
+    void reportStatus(int status);
+    void reportFinish(bool success, int reason);
+    void reportProgress(float value);
+
+    void setOutputPath(const QString& path);
+    QString outputPath() const;
+    void markStart();
+    void markEnd();
+    // Converting: start to now; Finished: start to end; otherwise 0.
+    qint64 timeConsume() const;
+
+private:
+    const QString m_id;
+    std::atomic<int> m_status;
+    mutable QMutex m_mutex;
+    TaskInterfaceObserver* m_observer = nullptr;
+    QString m_output_path;
+    QDateTime m_start_time;
+    QDateTime m_end_time;
+};
+
+namespace TaskWorkers {
+// Runs `work` on a detached thread that the program waits for before it quits, so that a task
+// started before the main window closed still finishes its output and removes its workspaces.
+void run(std::function<void()> work);
+int runningCount();
+// Waits until no worker runs; false when `timeoutMs` (>= 0) passed first.
+bool waitForAll(int timeoutMs = -1);
+}  // namespace TaskWorkers
+
+// Starts the session's read and waits for its completion in a local event loop on the calling
+// thread. The completion may come before the loop starts; the wait ends in that case as well.
+// `whileWaiting` runs after the read has been started and before the wait (spinner, disabling).
+// Returns the read's immediate failure code, or the completion code (0 success).
+int readPackageAndWait(const std::shared_ptr<DataWrapper>& session, const QString& path, bool keepEncrypt,
+                       const std::function<void()>& whileWaiting = {});
+
+// Output options as the task saw them when it started (the dialog is read on the GUI thread only).
+struct OutputOptionsSnapshot {
+    bool exists = false;
+    QString title;
+    QString fileName;
+    QString folder;
+    bool transcode = false;
+    int width = 0;
+    int height = 0;
+};
+
+// Folder: the options' folder + "/", else "System/OutputPath", else the default output directory.
+// Name: the options' file name, else `sourcePath`'s last "/" part up to its first ".", else the
+// current time as "hhmmss". The result ends in ".vrk" and names no existing file.
+QString composeOutputPath(const OutputOptionsSnapshot& options, const QString& sourcePath);
+
+// Drops a session reference on the GUI thread (a session is a QObject living there); when the
+// application is gone it is dropped where it is.
+void releaseOnGuiThread(std::shared_ptr<DataWrapper> session);
