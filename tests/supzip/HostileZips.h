@@ -13,6 +13,8 @@
 #include <utility>
 #include <zip.h>
 
+#include "FileTree.h"
+
 namespace hostile {
 
 struct EntrySpec {
@@ -54,16 +56,6 @@ inline bool writeZip(const QString& path, const QList<EntrySpec>& entries) {
         return false;
     }
     return true;
-}
-
-inline QByteArray readAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-inline bool writeAll(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
 }
 
 // Replaces every occurrence of `from` by `to` (same length) in the file: local and central headers.
@@ -209,18 +201,6 @@ inline QList<Case> corpus(const QString& canaryAbs, const QString& canaryName) {
                   return writeZip(p, {{"meta.json", "this is not {json"}, {"c.mp4", video}});
               }});
     return c;
-}
-
-// Names and contents of every file under `dir`, to prove that nothing in it changed.
-inline QMap<QString, QByteArray> snapshot(const QString& dir) {
-    QMap<QString, QByteArray> m;
-    QDirIterator it(dir, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString p = it.next();
-        m.insert(QDir(dir).relativeFilePath(p), it.fileInfo().isFile() ? readAll(p) : QByteArray("<dir>"));
-    }
-    return m;
 }
 
 }  // namespace hostile
