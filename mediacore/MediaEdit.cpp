@@ -155,9 +155,42 @@ bool sameExtradata(const AVCodecParameters* a, const AVCodecParameters* b) {
            (a->extradata_size == 0 || memcmp(a->extradata, b->extradata, size_t(a->extradata_size)) == 0);
 }
 
+bool hasSampleIndex(const MediaInput& in) {
+    const char* name = in.ctx()->iformat && in.ctx()->iformat->name ? in.ctx()->iformat->name : "";
+    return strstr(name, "mp4") || strstr(name, "mov") || strstr(name, "matroska");
+}
+
+// For containers without a sample index (MPEG-TS and the like) seeking lands anywhere: find the
+// keyframe at or before `begin_us` by reading, then go back to the start of the file.
+// Returns that keyframe's pts in the video time base, or AV_NOPTS_VALUE.
+int64_t scanKeyframeBefore(MediaInput& in, int64_t begin_us, const std::atomic<bool>& cancel) {
+    AVStream* vst = in.ctx()->streams[in.videoIndex()];
+    const int64_t begin_ts = fromUs(begin_us + in.startUs(), vst->time_base);
+    int64_t found = AV_NOPTS_VALUE;
+    AVPacket* pkt = av_packet_alloc();
+    while (pkt && !cancel.load() && av_read_frame(in.ctx(), pkt) >= 0) {
+        if (pkt->stream_index == in.videoIndex()) {
+            int64_t dts = pkt->dts != AV_NOPTS_VALUE ? pkt->dts : pkt->pts;
+            if ((pkt->flags & AV_PKT_FLAG_KEY) && pkt->pts != AV_NOPTS_VALUE && pkt->pts <= begin_ts) {
+                found = pkt->pts;
+            }
+            if (dts != AV_NOPTS_VALUE && dts > begin_ts) {
+                av_packet_unref(pkt);
+                break;
+            }
+        }
+        av_packet_unref(pkt);
+    }
+    av_packet_free(&pkt);
+    if (av_seek_frame(in.ctx(), -1, 0, AVSEEK_FLAG_BYTE) < 0) {
+        MLOG(MEDIA_LOG_WARN, "cannot go back to the start of %s", in.path().c_str());
+    }
+    return found;
+}
+
 // Seeks so that reading starts at the keyframe at or before `begin_us` (relative to the file start).
 void seekBefore(MediaInput& in, int64_t begin_us) {
-    if (begin_us <= 0) {
+    if (begin_us <= 0 || !hasSampleIndex(in)) {
         return;
     }
     AVStream* vst = in.ctx()->streams[in.videoIndex()];
@@ -242,6 +275,10 @@ int mediaRemux(const std::vector<MediaSpan>& spans, const std::string& out_path,
         const int64_t end_us = span.end_us < 0 ? INT64_MAX : span.end_us;
         const int64_t end_vts =
             end_us == INT64_MAX ? INT64_MAX : fromUs(end_us + in.startUs(), ivst->time_base);
+        int64_t wanted_key = AV_NOPTS_VALUE;
+        if (span.begin_us > 0 && !hasSampleIndex(in)) {
+            wanted_key = scanKeyframeBefore(in, span.begin_us, cancel);
+        }
         seekBefore(in, span.begin_us);
 
         int64_t base = AV_NOPTS_VALUE;  // first keyframe's pts, in the input video time base
@@ -378,7 +415,8 @@ int mediaRemux(const std::vector<MediaSpan>& spans, const std::string& out_path,
                 }
                 int64_t dts = pkt->dts != AV_NOPTS_VALUE ? pkt->dts : pkt->pts;
                 if (base == AV_NOPTS_VALUE) {
-                    if (!(pkt->flags & AV_PKT_FLAG_KEY)) {
+                    if (!(pkt->flags & AV_PKT_FLAG_KEY) ||
+                        (wanted_key != AV_NOPTS_VALUE && pkt->pts < wanted_key)) {
                         av_packet_unref(pkt.get());
                         continue;
                     }
@@ -604,9 +642,10 @@ int Encoder::setup(MediaInput& first, bool any_audio, int audio_rate, int audio_
     // 4:2:0 pictures need even sizes.
     width = std::max(2, width & ~1);
     height = std::max(2, height & ~1);
-    AVRational fps = ist->avg_frame_rate;
-    if (fps.num <= 0 || fps.den <= 0 || av_q2d(fps) < 1.0 || av_q2d(fps) > 120.0) {
-        fps = ist->r_frame_rate;
+    // The base rate of the stream (for variable rate: the grid its pictures sit on), else the average.
+    AVRational fps = ist->r_frame_rate;
+    if (fps.num <= 0 || fps.den <= 0 || av_q2d(fps) < 1.0 || av_q2d(fps) > 60.0) {
+        fps = ist->avg_frame_rate;
     }
     if (fps.num <= 0 || fps.den <= 0 || av_q2d(fps) < 1.0 || av_q2d(fps) > 120.0) {
         fps = AVRational{25, 1};
