@@ -1,0 +1,212 @@
+// Times a full cut (unpack, crop of each segment, join, trim, write, pack) and a merge of packages
+// through the session, and splits the time by phase. Run by bench_cutmerge.sh.
+//
+//   bench_cutmerge cut OUT.vrk SOURCE.vrk BEGIN_S END_S [BEGIN_S END_S ...]
+//   bench_cutmerge merge OUT.vrk INPUT.vrk INPUT.vrk [...]
+//
+// Prints "phase seconds" lines.
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QStringList>
+#include <QUuid>
+
+#include <chrono>
+#include <cstdio>
+#include <future>
+#include <mutex>
+
+#include "DataWrapper.h"
+#include "FLog.h"
+
+namespace {
+
+double now() {
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+// Sits between the session and the real engine and notes when each crop and join starts and ends.
+class TimedMediaCore : public IMediaCore, public IMediaCoreObserver {
+public:
+    explicit TimedMediaCore(IMediaCoreObserver* target)
+        : m_target(target), m_core(IMediaCore::create(this)) {}
+
+    double cropSeconds = 0;
+    double joinSeconds = 0;
+    double transcodeSeconds = 0;
+    double joinEnd = 0;
+    int crops = 0;
+
+    bool open(const std::string& path, WId window) override { return m_core->open(path, window); }
+    void close() override { m_core->close(); }
+    void setVolume(int percent) override { m_core->setVolume(percent); }
+    bool isPlaying() override { return m_core->isPlaying(); }
+    void play(int flags) override { m_core->play(flags); }
+    void stop() override { m_core->stop(); }
+    void seek(qint64 ms) override { m_core->seek(ms); }
+    void pause(bool on) override { m_core->pause(on); }
+    qint64 getDuration(const std::string& path) override { return m_core->getDuration(path); }
+    bool getVideoSize(int* w, int* h, const std::string& path) override {
+        return m_core->getVideoSize(w, h, path);
+    }
+    bool needTranscode(const std::string& path) override { return m_core->needTranscode(path); }
+    void transcode(const std::string& path) override {
+        const double t = now();
+        m_core->transcode(path);
+        transcodeSeconds += now() - t;
+    }
+    bool needTranscodeJoined(const std::string& path) override { return m_core->needTranscodeJoined(path); }
+    void setOutputDir(const std::string& dir) override { m_core->setOutputDir(dir); }
+    void startMediaCrop(const std::string& source, const std::vector<CropRange>& ranges,
+                        const std::string& name, bool transcode) override {
+        mark();
+        m_core->startMediaCrop(source, ranges, name, transcode);
+    }
+    void startMediaMerge(const std::vector<std::string>& inputs, const std::string& name, int width,
+                         int height, bool transcode) override {
+        mark();
+        m_core->startMediaMerge(inputs, name, width, height, transcode);
+    }
+
+    void OnTimePoint(qint64 ms) override { m_target->OnTimePoint(ms); }
+    void OnPlay() override { m_target->OnPlay(); }
+    void OnStop() override { m_target->OnStop(); }
+    void OnReplay() override { m_target->OnReplay(); }
+    void OnSeek(qint64 ms) override { m_target->OnSeek(ms); }
+    void OnMediaCrop(int code) override {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            cropSeconds += now() - m_started;
+            ++crops;
+        }
+        m_target->OnMediaCrop(code);
+    }
+    void OnMediaMerg(int code) override {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            joinEnd = now();
+            joinSeconds += joinEnd - m_started;
+        }
+        m_target->OnMediaMerg(code);
+    }
+    void OnPlayingFinished(bool pause) override { m_target->OnPlayingFinished(pause); }
+
+private:
+    void mark() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_started = now();
+    }
+
+    IMediaCoreObserver* m_target;
+    std::shared_ptr<IMediaCore> m_core;
+    std::mutex m_mutex;
+    double m_started = 0;
+};
+
+// Reads a package; returns the session and the seconds the unpack took (the fixed one-second pause
+// before the read starts is not counted).
+std::shared_ptr<DataWrapper> open(const QString& path, bool keepEncrypt, double* unpackSeconds) {
+    auto w = std::make_shared<DataWrapper>();
+    auto done = std::make_shared<std::promise<int>>();
+    std::future<int> result = done->get_future();
+    if (w->readFile(
+            path, [done](int code) { done->set_value(code); }, keepEncrypt) != 0) {
+        return nullptr;
+    }
+    const double started = now();
+    if (result.get() != 0) {
+        return nullptr;
+    }
+    *unpackSeconds = now() - started;
+    return w;
+}
+
+void quietLog(int level, const char* format, va_list args, void*) {
+    if (level <= FLOG_ERROR) {
+        std::vfprintf(stderr, format, args);
+        std::fputc('\n', stderr);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    flog_set_callback(quietLog, nullptr);
+    const QStringList args = app.arguments();
+    if (args.size() < 4 || (args[1] != "cut" && args[1] != "merge")) {
+        std::fprintf(stderr, "usage: %s cut OUT SOURCE B E [B E ...] | merge OUT IN IN [...]\n", argv[0]);
+        return 1;
+    }
+    const QString out = args[2];
+    const double start = now();
+
+    if (args[1] == "cut") {
+        double unpack = 0;
+        auto w = open(args[3], false, &unpack);
+        if (!w) {
+            std::fprintf(stderr, "read failed\n");
+            return 2;
+        }
+        for (int i = 4; i + 1 < args.size(); i += 2) {
+            auto s = std::make_shared<_Segment>();
+            s->begin_time = args[i].toLongLong() * 1000;
+            s->end_time = args[i + 1].toLongLong() * 1000;
+            s->id = QUuid::createUuid().toString();
+            w->addSegment(s);
+        }
+        auto engine = std::make_shared<TimedMediaCore>(w.get());
+        w->setMediaCore(engine);
+        const double saveStart = now();
+        const int code = w->save(out);
+        const double saveEnd = now();
+        if (code != 0) {
+            std::fprintf(stderr, "save failed: %d\n", code);
+            return 3;
+        }
+        std::printf("unpack %.2f\n", unpack);
+        std::printf("crop %.2f\n", engine->cropSeconds);
+        std::printf("join %.2f\n", engine->joinSeconds);
+        std::printf("transcode %.2f\n", engine->transcodeSeconds);
+        std::printf("trim_write_pack %.2f\n", saveEnd - engine->joinEnd);
+        std::printf("save %.2f\n", saveEnd - saveStart);
+        std::printf("total %.2f\n", now() - start);
+        std::printf("total_without_read_pause %.2f\n", now() - start - 1.0);
+        return 0;
+    }
+
+    double unpack = 0;
+    QList<std::shared_ptr<DataWrapper>> sessions;
+    for (int i = 3; i < args.size(); ++i) {
+        double seconds = 0;
+        auto w = open(args[i], true, &seconds);
+        if (!w) {
+            std::fprintf(stderr, "read failed: %s\n", qPrintable(args[i]));
+            return 2;
+        }
+        unpack += seconds;
+        sessions << w;
+    }
+    auto first = sessions.takeFirst();
+    auto engine = std::make_shared<TimedMediaCore>(first.get());
+    first->setMediaCore(engine);
+    // The merge asks the engine for "the file last asked about", as after the window's own queries.
+    engine->getDuration(
+        QDir::toNativeSeparators(first->getRootItem()->video_path).toLocal8Bit().toStdString());
+    const double mergeStart = now();
+    const int code = first->merge(sessions, 0, 0, out);
+    const double mergeEnd = now();
+    if (code != 0) {
+        std::fprintf(stderr, "merge failed: %d\n", code);
+        return 3;
+    }
+    const double pauses = 1.0 * (args.size() - 3);
+    std::printf("unpack %.2f\n", unpack);
+    std::printf("join %.2f\n", engine->joinSeconds);
+    std::printf("write_pack %.2f\n", mergeEnd - engine->joinEnd);
+    std::printf("merge %.2f\n", mergeEnd - mergeStart);
+    std::printf("total %.2f\n", now() - start);
+    std::printf("total_without_read_pause %.2f\n", now() - start - pauses);
+    return 0;
+}

@@ -1,0 +1,121 @@
+#!/usr/bin/env bash
+# Cut and merge of packages with a 10-minute 720p video through the session, side by side with the
+# ffmpeg program's stream-copy cut and concat of the same video plus `zip` of the result.
+#
+# Usage: bash bench/bench_cutmerge.sh            (build in ./build, work files in /tmp/vrk-bench-cutmerge)
+#   BUILD_DIR=...  build directory holding tools/vrk-sample and bench/bench_cutmerge
+#   WORK_DIR=...   where the generated package is cached and the outputs go
+#   DURATION=600   length of the generated video in seconds
+set -euo pipefail
+cd "$(dirname "$0")/.."
+BUILD_DIR="${BUILD_DIR:-build}"
+WORK_DIR="${WORK_DIR:-/tmp/vrk-bench-cutmerge}"
+DURATION="${DURATION:-600}"
+SAMPLE="$BUILD_DIR/tools/vrk-sample"
+BENCH="$BUILD_DIR/bench/bench_cutmerge"
+for f in "$SAMPLE" "$BENCH"; do
+    [ -x "$f" ] || { echo "missing $f (build the targets vrk-sample and bench_cutmerge)" >&2; exit 1; }
+done
+command -v ffmpeg >/dev/null && command -v zip >/dev/null && command -v unzip >/dev/null || {
+    echo "needs ffmpeg, zip and unzip" >&2
+    exit 1
+}
+
+mkdir -p "$WORK_DIR"
+SRC="$WORK_DIR/src-${DURATION}s-720p.vrk"
+if [ ! -f "$SRC" ]; then
+    echo "generating $SRC ..."
+    "$SAMPLE" --duration "$DURATION" --size 1280x720 --video-bitrate 2000 --out "$SRC"
+fi
+for i in 1 2 3; do
+    [ -f "$WORK_DIR/in$i.vrk" ] || cp "$SRC" "$WORK_DIR/in$i.vrk"
+done
+
+# Three segments spread over the video, in seconds.
+D=$DURATION
+SEGS=($((D / 10)) $((D * 3 / 10)) $((D * 4 / 10)) $((D * 6 / 10)) $((D * 7 / 10)) $((D * 9 / 10)))
+
+secs() { date +%s.%N; }
+elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", b - a }'; }
+
+# ---- ours: cut ----
+rm -f "$WORK_DIR/cut.vrk"
+t0=$(secs)
+"$BENCH" cut "$WORK_DIR/cut.vrk" "$SRC" "${SEGS[@]}" >"$WORK_DIR/cut.phases"
+t1=$(secs)
+ours_cut=$(grep '^total_without_read_pause ' "$WORK_DIR/cut.phases" | cut -d' ' -f2)
+
+# ---- ffmpeg + zip: cut ----
+B="$WORK_DIR/base-cut"
+rm -rf "$B" "$WORK_DIR/base-cut.vrk"
+t0=$(secs)
+mkdir -p "$B/src" "$B/out"
+unzip -q "$SRC" -d "$B/src"
+ta=$(secs)
+: >"$B/list.txt"
+for n in 0 1 2; do
+    b=${SEGS[$((n * 2))]}
+    e=${SEGS[$((n * 2 + 1))]}
+    ffmpeg -v error -y -ss "$b" -to "$e" -i "$B/src/c.mp4" -c copy -avoid_negative_ts make_zero "$B/c_$n.mp4"
+    echo "file '$B/c_$n.mp4'" >>"$B/list.txt"
+done
+tb=$(secs)
+ffmpeg -v error -y -f concat -safe 0 -i "$B/list.txt" -c copy "$B/out/c.mp4"
+tc=$(secs)
+cp "$B/src/meta.json" "$B/out/"
+cp -r "$B/src/image" "$B/out/"
+(cd "$B/out" && zip -qr "$WORK_DIR/base-cut.vrk" .)
+t1=$(secs)
+base_cut=$(elapsed "$t0" "$t1")
+base_cut_unpack=$(elapsed "$t0" "$ta")
+base_cut_crop=$(elapsed "$ta" "$tb")
+base_cut_join=$(elapsed "$tb" "$tc")
+base_cut_pack=$(elapsed "$tc" "$t1")
+
+# ---- ours: merge ----
+rm -f "$WORK_DIR/merged.vrk"
+"$BENCH" merge "$WORK_DIR/merged.vrk" "$WORK_DIR/in1.vrk" "$WORK_DIR/in2.vrk" "$WORK_DIR/in3.vrk" >"$WORK_DIR/merge.phases"
+ours_merge=$(grep '^total_without_read_pause ' "$WORK_DIR/merge.phases" | cut -d' ' -f2)
+
+# ---- ffmpeg + zip: merge ----
+B="$WORK_DIR/base-merge"
+rm -rf "$B" "$WORK_DIR/base-merge.vrk"
+t0=$(secs)
+mkdir -p "$B/out"
+: >"$B/list.txt"
+for i in 1 2 3; do
+    unzip -q "$WORK_DIR/in$i.vrk" -d "$B/in$i"
+    echo "file '$B/in$i/c.mp4'" >>"$B/list.txt"
+done
+ta=$(secs)
+ffmpeg -v error -y -f concat -safe 0 -i "$B/list.txt" -c copy "$B/out/c.mp4"
+tb=$(secs)
+cp "$B/in1/meta.json" "$B/out/"
+for i in 1 2 3; do cp -r "$B/in$i/image" "$B/out/"; done
+(cd "$B/out" && zip -qr "$WORK_DIR/base-merge.vrk" .)
+t1=$(secs)
+base_merge=$(elapsed "$t0" "$t1")
+base_merge_unpack=$(elapsed "$t0" "$ta")
+base_merge_join=$(elapsed "$ta" "$tb")
+base_merge_pack=$(elapsed "$tb" "$t1")
+
+ph() { grep "^$2 " "$1" | cut -d' ' -f2; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+size() { stat -c %s "$1"; }
+
+echo "source: $SRC ($(($(size "$SRC") / 1048576)) MB, ${DURATION}s 1280x720); cut keeps ${SEGS[*]} (s)"
+printf '%-8s %-22s %8s %8s %8s %8s %8s %8s\n' task tool unpack crop join pack total ratio
+printf '%-8s %-22s %8s %8s %8s %8s %8s %8s\n' cut "session (save)" "$(ph "$WORK_DIR/cut.phases" unpack)" \
+    "$(ph "$WORK_DIR/cut.phases" crop)" "$(ph "$WORK_DIR/cut.phases" join)" \
+    "$(ph "$WORK_DIR/cut.phases" trim_write_pack)" "$ours_cut" "$(ratio "$ours_cut" "$base_cut")"
+printf '%-8s %-22s %8.2f %8.2f %8.2f %8.2f %8.2f %8s\n' cut "unzip+ffmpeg+zip" "$base_cut_unpack" "$base_cut_crop" \
+    "$base_cut_join" "$base_cut_pack" "$base_cut" 1.00
+printf '%-8s %-22s %8s %8s %8s %8s %8s %8s\n' merge "session (merge)" "$(ph "$WORK_DIR/merge.phases" unpack)" - \
+    "$(ph "$WORK_DIR/merge.phases" join)" "$(ph "$WORK_DIR/merge.phases" write_pack)" "$ours_merge" \
+    "$(ratio "$ours_merge" "$base_merge")"
+printf '%-8s %-22s %8.2f %8s %8.2f %8.2f %8.2f %8s\n' merge "unzip+ffmpeg+zip" "$base_merge_unpack" - \
+    "$base_merge_join" "$base_merge_pack" "$base_merge" 1.00
+echo "outputs: cut $(($(size "$WORK_DIR/cut.vrk") / 1048576)) MB vs $(($(size "$WORK_DIR/base-cut.vrk") / 1048576)) MB;" \
+    "merge $(($(size "$WORK_DIR/merged.vrk") / 1048576)) MB vs $(($(size "$WORK_DIR/base-merge.vrk") / 1048576)) MB"
+echo "(session totals leave out the fixed one-second pause before each read)"
+rm -rf "$WORK_DIR/base-cut" "$WORK_DIR/base-merge"
