@@ -63,6 +63,8 @@ QString reasonText(int reason) {
             return QCoreApplication::translate("TaskInterface", "merge fail.");
         case FinishReason::CutFail:
             return QCoreApplication::translate("TaskInterface", "cut fail.");
+        case FinishReason::ConvertFail:
+            return QCoreApplication::translate("TaskInterface", "convert fail.");
         default:
             return QString();
     }

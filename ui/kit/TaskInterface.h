@@ -13,8 +13,15 @@ enum Value : int { Cut = 0, Merge = 1, Convert = 2 };
 }
 
 namespace FinishReason {
-// CutFail comes after the historical values so that their numbers stay unchanged.
-enum Value : int { None = 0, ReadFileFail = 1, TemplateTypeConflict = 2, MergeFail = 3, CutFail = 4 };
+// CutFail and ConvertFail come after the historical values so that their numbers stay unchanged.
+enum Value : int {
+    None = 0,
+    ReadFileFail = 1,
+    TemplateTypeConflict = 2,
+    MergeFail = 3,
+    CutFail = 4,
+    ConvertFail = 5
+};
 }  // namespace FinishReason
 
 class TaskInterfaceObserver;

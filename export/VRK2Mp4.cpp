@@ -1,0 +1,331 @@
+#define FLOG_SOURCE "export/VRK2Mp4"
+#include "VRK2Mp4.h"
+
+#include <QDebug>
+#include <QFrame>
+#include <QGraphicsProxyWidget>
+#include <QGraphicsScene>
+#include <QGraphicsView>
+#include <QLayout>
+#include <QMetaType>
+#include <QOpenGLContext>
+#include <QOpenGLDebugLogger>
+#include <QOpenGLFunctions_3_2_Core>
+#include <QOpenGLPaintDevice>
+#include <QOpenGLWidget>
+#include <QPainter>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "DataWrapper.h"
+#include "FLog.h"
+#include "TemplateFactory.h"
+#include "TemplateInterface.h"
+#include "VRK2Mp4Helper.h"
+
+Q_DECLARE_METATYPE(std::shared_ptr<SRecordFrame>)
+
+VRK2Mp4::VRK2Mp4(QObject* parent) : QObject(parent) {
+    qRegisterMetaType<std::shared_ptr<SRecordFrame>>("std::shared_ptr<SRecordFrame>");
+}
+
+VRK2Mp4::~VRK2Mp4() {
+    // The session may outlive us (a background read holds it): it must not call into the template.
+    if (m_data_wrapper) {
+        m_data_wrapper->setObserver(nullptr);
+    }
+    // GL objects go while their context is current.
+    if (m_gl_widget && m_gl_widget->context()) {
+        m_gl_widget->makeCurrent();
+    }
+    delete m_debug_logger;
+    m_debug_logger = nullptr;
+    m_helper.reset();
+    if (m_gl_widget && m_gl_widget->context()) {
+        m_gl_widget->doneCurrent();
+    }
+    // Stops and joins the recording thread; no observer call comes after this.
+    m_recorder.reset();
+    m_template = nullptr;
+    m_scene.reset();
+    m_param.reset();
+    m_view.reset();
+    m_gl_widget = nullptr;
+    m_data_wrapper.reset();
+}
+
+int VRK2Mp4::prepare(std::shared_ptr<_RecordParam> param) {
+    m_param = param;
+    m_data_wrapper = std::make_shared<DataWrapper>();
+    m_data_wrapper->connectSignals();
+    m_recorder = IMediaRecorder::create(this);
+    return 0;
+}
+
+qint16 VRK2Mp4::openPackage(const QString& path, std::function<void(int)> callback) {
+    if (!m_data_wrapper) {
+        FLOG(FLOG_ERROR, "Open the %s is fail, m_dataWrapper is nullptr.", qUtf8Printable(path));
+        return -1;
+    }
+    const qint16 result = m_data_wrapper->readFile(path, callback);
+    if (result != 0) {
+        FLOG(FLOG_ERROR, "read the %s is fail.", qUtf8Printable(path));
+    }
+    return result;
+}
+
+int VRK2Mp4::startConvert(const QString& output) {
+    FLOG(FLOG_INFO, "Start convert the file:%s", qUtf8Printable(output));
+    if (output.isEmpty()) {
+        FLOG(FLOG_ERROR, "Cannot start conversion because the target path is empty");
+        return 1;
+    }
+    std::shared_ptr<_RootItem> root = m_data_wrapper ? m_data_wrapper->getRootItem() : nullptr;
+    if (!root) {
+        FLOG(FLOG_ERROR, "Currently no VRK file is parsed");
+        return 2;
+    }
+    if (!m_recorder) {
+        FLOG(FLOG_ERROR, "m_recorder is nullptr.");
+        return 3;
+    }
+    if (!m_param) {
+        // Without parameters nothing can be rendered; the recorder refuses them as it would bad ones.
+        FLOG(FLOG_ERROR, "m_recorder init error : %d.", int(RECORD_BAD_PARAM));
+        FLOG(FLOG_ERROR, "initGraphics  fail.");
+        return 4;
+    }
+    m_param->input_path = root->video_path.toUtf8().toStdString();
+    m_param->output_path = output.toUtf8().toStdString();
+
+    const int graphics = initGraphics();
+    if (graphics != 0) {
+        FLOG(FLOG_ERROR, "initGraphics  fail.");
+        return graphics;
+    }
+
+    m_template = createTemplateByType(templateTypeOf(root));
+    QWidget* templateWidget = dynamic_cast<QWidget*>(m_template);
+    QGraphicsProxyWidget* proxy = m_scene->addWidget(templateWidget);
+    proxy->setGeometry(m_scene->sceneRect());
+    updateVertices();
+    m_data_wrapper->setObserver(m_template);
+    m_template->mediaWidget()->setUpdatesEnabled(false);
+    templateWidget->setGeometry(0, 0, m_param->width, m_param->height);
+
+    return m_recorder->start() ? 0 : 5;
+}
+
+int VRK2Mp4::initGraphics() {
+    const int r = m_recorder->init(m_param);
+    if (r != 0) {
+        FLOG(FLOG_ERROR, "m_recorder init error : %d.", r);
+        return 4;
+    }
+    const int width = m_param->width;
+    const int height = m_param->height;
+    m_scene = std::make_shared<QGraphicsScene>(0, 0, width, height);
+    FLOG(FLOG_INFO, "m_scene rect :(%d,%d,%d,%d).", 0, 0, width, height);
+
+    m_gl_widget = new QOpenGLWidget();
+    QSurfaceFormat format = m_gl_widget->format();
+    format.setVersion(3, 2);
+    format.setProfile(QSurfaceFormat::CoreProfile);
+    format.setSamples(4);
+    m_gl_widget->setFormat(format);
+
+    m_view = std::make_shared<QGraphicsView>(m_scene.get());
+    // No frame and no scroll bars: the viewport must be exactly the scene, pixel for pixel.
+    m_view->setFrameShape(QFrame::NoFrame);
+    m_view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_view->setViewport(m_gl_widget);
+    m_view->resize(m_scene->sceneRect().size().toSize());
+
+    // The GL widget is never shown; grabbing makes it create its context.
+    m_view->grab();
+    m_gl_widget->grab();
+    m_gl_widget->grabFramebuffer();
+
+    QOpenGLContext* context = m_gl_widget->context();
+    QOpenGLFunctions_3_2_Core* functions =
+        context ? context->versionFunctions<QOpenGLFunctions_3_2_Core>() : nullptr;
+    if (context && functions) {
+        m_gl_widget->makeCurrent();
+        m_helper = std::make_shared<VRK2Mp4Helper>();
+        const int result = m_helper->initGL(functions);
+        if (result == 0) {
+            m_debug_logger = new QOpenGLDebugLogger(this);
+            if (m_debug_logger->initialize()) {
+                connect(m_debug_logger, &QOpenGLDebugLogger::messageLogged, this,
+                        [](const QOpenGLDebugMessage& message) { qDebug() << message; });
+                m_debug_logger->startLogging(QOpenGLDebugLogger::AsynchronousLogging);
+            }
+            functions->glClearColor(0, 0, 0, 1);
+            m_gl_widget->doneCurrent();
+            return 0;
+        }
+        FLOG(FLOG_ERROR, "Init opengl help result:%d", result);
+        m_helper.reset();
+        m_gl_widget->doneCurrent();
+    } else {
+        FLOG(FLOG_ERROR, "Graphcard does not support OpenGL core mode.");
+    }
+    m_scene.reset();
+    return 6;
+}
+
+QRect VRK2Mp4::videoRect() {
+    if (!m_template) {
+        return QRect();
+    }
+    QWidget* templateWidget = dynamic_cast<QWidget*>(m_template);
+    templateWidget->setGeometry(0, 0, m_param->width, m_param->height);
+    // Lay the template out now: it is never shown, so no layout pass would come by itself.
+    if (templateWidget->layout()) {
+        templateWidget->layout()->activate();
+    }
+    std::shared_ptr<_MediaInfo> info = m_recorder ? m_recorder->getMediaInfo() : nullptr;
+    if (!info || info->width <= 0 || info->height <= 0) {
+        FLOG(FLOG_ERROR, "Cannot get current media information.");
+        return QRect();
+    }
+    const QWidget* area = m_template->mediaWidget();
+    const float areaWidth = float(area->width());
+    const float areaHeight = float(area->height());
+    float scale = areaHeight / float(info->height);
+    const float scaledWidth = scale * float(info->width);
+    if (scaledWidth <= areaWidth) {
+        return QRect(int((areaWidth - scaledWidth) / 2), 0, int(scaledWidth), int(areaHeight));
+    }
+    scale = areaWidth / float(info->width);
+    const float scaledHeight = scale * float(info->height);
+    return QRect(0, int((areaHeight - scaledHeight) / 2), int(areaWidth), int(scaledHeight));
+}
+
+void VRK2Mp4::updateVertices() {
+    if (!m_template) {
+        return;
+    }
+    QRect r = videoRect();
+    // The video area need not start at the template's corner (a column may come first, or margins):
+    // place the picture and its black fill where the area really is.
+    QWidget* templateWidget = dynamic_cast<QWidget*>(m_template);
+    const QPoint areaPos = m_template->mediaWidget()->mapTo(templateWidget, QPoint(0, 0));
+    m_media_area_rect = QRect(areaPos, m_template->mediaWidget()->size());
+    if (!r.isEmpty()) {
+        r.translate(areaPos);
+    }
+    m_video_rect = r;
+    const float W = float(m_param->width);
+    const float H = float(m_param->height);
+    const float sx = float(r.x()) / W * 2;
+    const float sy = float(r.y()) / H * 2;
+    const float sw = float(r.width()) / W * 2;
+    const float sh = float(r.height()) / H * 2;
+    const float vertices[20] = {
+        sx - 1,      1 - sy,      0, 0, 1,  // top left
+        sw - 1 + sx, 1 - sy,      0, 1, 1,  // top right
+        sw - 1 + sx, 1 - sh - sy, 0, 1, 0,  // bottom right
+        sx - 1,      1 - sh - sy, 0, 0, 0,  // bottom left
+    };
+    m_gl_widget->makeCurrent();
+    m_helper->setVertices(vertices, 20);
+    m_gl_widget->doneCurrent();
+}
+
+void VRK2Mp4::OnRecordFrame(std::shared_ptr<SRecordFrame> frame) {
+    QMetaObject::invokeMethod(this, "slotCurrentTimePoint", Qt::QueuedConnection,
+                              Q_ARG(std::shared_ptr<SRecordFrame>, frame));
+}
+
+void VRK2Mp4::OnRecordFinished() {
+    emit signalConvertFinished();
+}
+
+void VRK2Mp4::OnRecordLog(int level, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    flog_vlog(level, format, args);
+    va_end(args);
+}
+
+void VRK2Mp4::OnRecordError(int code) {
+    m_error_code = code;
+    emit signalConvertFailed(code);
+}
+
+void VRK2Mp4::slotCurrentTimePoint(std::shared_ptr<SRecordFrame> frame) {
+    if (!m_data_wrapper || !frame) {
+        return;
+    }
+    std::shared_ptr<_MediaInfo> info = m_recorder ? m_recorder->getMediaInfo() : nullptr;
+    if (info && info->duration > 0) {
+        emit signalProgressValueChange(float(double(frame->time) / double(info->duration)));
+    }
+    m_data_wrapper->OnTimePoint(frame->time);
+    renderFrame(*frame);
+}
+
+void VRK2Mp4::renderFrame(SRecordFrame& frame) {
+    std::shared_ptr<_RGBAFrame> picture;
+    if (m_helper && m_gl_widget && m_view && m_param) {
+        m_gl_widget->makeCurrent();
+        QOpenGLFunctions_3_2_Core* f = m_helper->functions();
+        m_helper->ensureFramebuffer(m_param->width, m_param->height);
+        m_helper->bindFramebuffer();
+        std::shared_ptr<QOpenGLFramebufferObject> fbo = m_helper->framebuffer();
+        if (fbo && fbo->isValid()) {
+            f->glViewport(0, 0, m_param->width, m_param->height);
+            f->glClearColor(0, 0, 0, 1);
+            f->glClearStencil(0);
+            f->glClearDepth(0.0);
+            f->glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
+            {
+                QOpenGLPaintDevice device(m_view->size());
+                QPainter painter(&device);
+                painter.setRenderHint(QPainter::Antialiasing);
+                painter.setRenderHint(QPainter::TextAntialiasing);
+                m_view->render(&painter, QRectF(), QRect(), Qt::KeepAspectRatio);
+                painter.fillRect(m_media_area_rect, Qt::black);
+                painter.end();
+            }
+            // The painter leaves its own state behind: draw the picture on a known viewport.
+            f->glViewport(0, 0, m_param->width, m_param->height);
+            m_helper->draw(frame);
+            QImage image = fbo->toImage();
+            if (image.format() != QImage::Format_ARGB32_Premultiplied) {
+                image = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+            }
+            if (!image.isNull()) {
+                picture = std::make_shared<_RGBAFrame>();
+                picture->width = image.width();
+                picture->height = image.height();
+                const size_t rowBytes = size_t(image.width()) * 4;
+                picture->data.reset(new uint8_t[rowBytes * image.height()]);
+                for (int y = 0; y < image.height(); ++y) {
+                    memcpy(picture->data.get() + rowBytes * y, image.constScanLine(y), rowBytes);
+                }
+            } else {
+                FLOG(FLOG_ERROR, "the frame at %lld ms could not be read back",
+                     static_cast<long long>(frame.time));
+            }
+        } else {
+            FLOG(FLOG_ERROR, "no framebuffer for the frame at %lld ms", static_cast<long long>(frame.time));
+        }
+    }
+    // An empty picture tells the recorder that this frame failed; it then abandons the file.
+    try {
+        frame.result.set_value(picture);
+    } catch (const std::exception& e) {
+        printf("%s\n", e.what());
+    }
+    if (m_helper) {
+        m_helper->releaseFramebuffer();
+    }
+    if (m_gl_widget) {
+        m_gl_widget->doneCurrent();
+    }
+}
