@@ -31,14 +31,10 @@ void setOption(mpv_handle* mpv, const char* name, const char* value) {
     }
 }
 
+// mpv reports the outputs it tries and gives up on (GPU, audio devices) as errors; the engine logs
+// real failures itself, so mpv's own lines are warnings at most.
 int logLevelOf(mpv_log_level level) {
-    if (level <= MPV_LOG_LEVEL_ERROR) {
-        return MEDIA_LOG_ERROR;
-    }
-    if (level <= MPV_LOG_LEVEL_WARN) {
-        return MEDIA_LOG_WARN;
-    }
-    return MEDIA_LOG_DEBUG;
+    return level <= MPV_LOG_LEVEL_WARN ? MEDIA_LOG_WARN : MEDIA_LOG_DEBUG;
 }
 
 }  // namespace
