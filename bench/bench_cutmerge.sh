@@ -5,12 +5,13 @@
 # Usage: bash bench/bench_cutmerge.sh            (build in ./build, work files in /tmp/vrk-bench-cutmerge)
 #   BUILD_DIR=...  build directory holding tools/vrk-sample and bench/bench_cutmerge
 #   WORK_DIR=...   where the generated package is cached and the outputs go
-#   DURATION=600   length of the generated video in seconds
+#   DURATION=600   length of the generated video in seconds; SIZE=1280x720 its picture size
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD_DIR="${BUILD_DIR:-build}"
 WORK_DIR="${WORK_DIR:-/tmp/vrk-bench-cutmerge}"
 DURATION="${DURATION:-600}"
+SIZE="${SIZE:-1280x720}"
 SAMPLE="$BUILD_DIR/tools/vrk-sample"
 BENCH="$BUILD_DIR/bench/bench_cutmerge"
 for f in "$SAMPLE" "$BENCH"; do
@@ -22,10 +23,10 @@ command -v ffmpeg >/dev/null && command -v zip >/dev/null && command -v unzip >/
 }
 
 mkdir -p "$WORK_DIR"
-SRC="$WORK_DIR/src-${DURATION}s-720p.vrk"
+SRC="$WORK_DIR/src-${DURATION}s-${SIZE}.vrk"
 if [ ! -f "$SRC" ]; then
     echo "generating $SRC ..."
-    "$SAMPLE" --duration "$DURATION" --size 1280x720 --video-bitrate 2000 --out "$SRC"
+    "$SAMPLE" --duration "$DURATION" --size "$SIZE" --video-bitrate 2000 --out "$SRC"
 fi
 for i in 1 2 3; do
     [ -f "$WORK_DIR/in$i.vrk" ] || cp "$SRC" "$WORK_DIR/in$i.vrk"
@@ -103,7 +104,7 @@ ph() { grep "^$2 " "$1" | cut -d' ' -f2; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 size() { stat -c %s "$1"; }
 
-echo "source: $SRC ($(($(size "$SRC") / 1048576)) MB, ${DURATION}s 1280x720); cut keeps ${SEGS[*]} (s)"
+echo "source: $SRC ($(($(size "$SRC") / 1048576)) MB, ${DURATION}s $SIZE); cut keeps ${SEGS[*]} (s)"
 printf '%-8s %-22s %8s %8s %8s %8s %8s %8s\n' task tool unpack crop join pack total ratio
 printf '%-8s %-22s %8s %8s %8s %8s %8s %8s\n' cut "session (save)" "$(ph "$WORK_DIR/cut.phases" unpack)" \
     "$(ph "$WORK_DIR/cut.phases" crop)" "$(ph "$WORK_DIR/cut.phases" join)" \
