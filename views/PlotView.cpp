@@ -149,11 +149,11 @@ QString PlotView::pageImagePath() const {
 
 void PlotView::resetPage() {
     m_drawings.clear();
-    loadPageImage();
+    loadPageImage(true);
     update();
 }
 
-void PlotView::loadPageImage() {
+void PlotView::loadPageImage(bool report) {
     m_canvas.fill(Qt::transparent);
     if (!m_current_page) {
         return;
@@ -173,7 +173,7 @@ void PlotView::loadPageImage() {
                 }
             }
         }
-        if (!loaded) {
+        if (!loaded && report) {
             FLOG(FLOG_WARN, "page image not loaded:%s", path.toUtf8().constData());
         }
     }
@@ -198,7 +198,7 @@ QSize PlotView::pageSize() const {
 }
 
 void PlotView::redrawCanvas() {
-    loadPageImage();
+    loadPageImage(false);
     const QSize page = pageSize();
     if (m_current_page && page.isValid() && !m_canvas.isNull()) {
         for (const auto& draw : qAsConst(m_drawings)) {

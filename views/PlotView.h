@@ -39,7 +39,8 @@ private:
     bool acceptDraw(const std::shared_ptr<_DrawItem>& draw) const;
     void applyDraw(const std::shared_ptr<_DrawItem>& draw);
     void resetPage();
-    void loadPageImage();
+    // `report`: log a missing image (once per page change, not on every redraw).
+    void loadPageImage(bool report);
     void redrawCanvas();
     void paintDrawing(const std::shared_ptr<_DrawItem>& draw, const QSize& page);
 
