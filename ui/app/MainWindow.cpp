@@ -238,6 +238,8 @@ void MainWindow::setupTable() {
     m_table->setItemDelegateForColumn(kColumnType, new DrawIconDelegate(this, m_table));
     m_table->setShowGrid(false);
     m_table->setAutoScroll(false);
+    // The columns are sized to the window; a horizontal bar would only show the 1 px border overlap.
+    m_table->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     // The cells show what the tasks report; they are not edited in place.
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);

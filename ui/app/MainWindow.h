@@ -44,8 +44,11 @@ public:
     void onFinish(QString id, bool success, int reason) override;
     void onProgressValueChange(QString id, float value) override;
 
+    // Invokable by name from any thread; not a slot so that the by-name connection of the form's
+    // slots does not look for an object called "show".
+    Q_INVOKABLE void on_show_message(QString message, QString title, bool isexec);
+
 public slots:
-    void on_show_message(QString message, QString title, bool isexec);
     void slotStatusChange(QString id, int status);
     void slotFinish(QString id, bool success, int reason);
     void slotProgressValueChange(QString id, float value);

@@ -2,6 +2,9 @@
 
 #include <QMap>
 
+#include "ResourceEditWidget.h"
+#include "ResourceMergeWidget.h"
+
 namespace {
 QMap<int, TaskWindowFactory>& factories() {
     static QMap<int, TaskWindowFactory> s_factories;
@@ -30,6 +33,10 @@ std::shared_ptr<TaskInterface> createTaskWindow(int taskType) {
     //       return std::shared_ptr<VRK2Mp4Widget>(new VRK2Mp4Widget(), [](VRK2Mp4Widget* w) {
     //       w->deleteLater(); });
     switch (taskType) {
+        case TaskType::Cut:
+            return std::make_shared<ResourceEditWidget>();
+        case TaskType::Merge:
+            return std::make_shared<ResourceMergeWidget>();
         default:
             return nullptr;
     }
