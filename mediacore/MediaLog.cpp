@@ -56,6 +56,9 @@ void mediaLog(int level, const char* format, ...) {
         cb(level, "%s", line);
         return;
     }
+    if (level > MEDIA_LOG_INFO) {
+        return;
+    }
     const char* tag = level <= MEDIA_LOG_ERROR  ? "error"
                       : level <= MEDIA_LOG_WARN ? "warning"
                       : level <= MEDIA_LOG_INFO ? "info"

@@ -60,6 +60,9 @@ bool MediaPlayer::createHandle(WId window) {
     setOption(m_mpv, "ytdl", "no");
     setOption(m_mpv, "load-unsafe-playlists", "no");
     setOption(m_mpv, "access-references", "no");
+    setOption(m_mpv, "ordered-chapters", "no");
+    setOption(m_mpv, "load-auto-profiles", "no");
+    setOption(m_mpv, "load-stats-overlay", "no");
     setOption(m_mpv, "sub-auto", "no");
     setOption(m_mpv, "audio-file-auto", "no");
     setOption(m_mpv, "cover-art-auto", "no");
