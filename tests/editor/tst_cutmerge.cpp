@@ -5,6 +5,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
+
 #include "DataWrapper.h"
 #include "EventTreeBuilders.h"
 #include "ScriptedMediaCore.h"
@@ -103,9 +105,17 @@ void TestCutMerge::cutAsksEngineInTimeOrderAndWritesPackage() {
     s.engine->durations[native(s.root->tmp_edit_path + "c_0.mp4")] = 31200;
     s.engine->durations[native(s.root->tmp_edit_path + "c_1.mp4")] = 60000;
 
+    QList<float> progress;
+    s.w->setProgressCallback([&progress](float v) { progress << v; });
+
     const QString out = base.path() + "/out/cut.vrk";
     QDir().mkpath(base.path() + "/out");
     QCOMPARE(int(s.w->save(out)), 0);
+    // Progress: once per piece, once for the join, 1 only when the package is written.
+    QCOMPARE(progress.size(), 4);
+    QVERIFY(std::is_sorted(progress.begin(), progress.end()));
+    QVERIFY(progress.at(2) < 1.0f);
+    QCOMPARE(progress.last(), 1.0f);
 
     QCOMPARE(s.engine->outputDir, s.dst.toStdString());
     QCOMPARE(s.engine->crops.size(), size_t(2));
@@ -160,8 +170,12 @@ void TestCutMerge::cutEngineFailures() {
         s.w->addSegment(seg(20000, 30000, "b"));
         s.w->addSegment(seg(40000, 50000, "c"));
         s.engine->cropCodes = {2, 3};
+        QList<float> progress;
+        s.w->setProgressCallback([&progress](float v) { progress << v; });
         const QString out = base.path() + "/cut.vrk";
         QCOMPARE(int(s.w->save(out)), 3);
+        QCOMPARE(progress.size(), 1);
+        QVERIFY(progress.first() < 1.0f);
         QCOMPARE(s.engine->crops.size(), size_t(2));
         QVERIFY(s.engine->merges.empty());
         QVERIFY(!QFile::exists(s.root->tmp_edit_path + "meta.json"));
