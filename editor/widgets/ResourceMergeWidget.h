@@ -1,0 +1,74 @@
+#pragma once
+// The merge task window: the user lists packages in play order; once confirmed, a worker opens each
+// one, checks that they share one layout template and joins them into one package.
+#include <QString>
+#include <QStringList>
+#include <memory>
+
+#include "BaseDialog.h"
+#include "TaskInterface.h"
+
+class OutputOptionSetting;
+class QLabel;
+class QPushButton;
+class QTableWidget;
+class QTableWidgetItem;
+class TaskRunState;
+struct OutputOptionsSnapshot;
+
+class ResourceMergeWidget : public BaseDialog, public TaskInterface {
+    Q_OBJECT
+public:
+    // Largest total size of the listed packages, in bytes (5 GiB).
+    static constexpr qint64 kMaxTotalBytes = 5368709120LL;
+    static constexpr int kMaxFiles = 10;
+
+    explicit ResourceMergeWidget(QWidget* parent = nullptr);
+    ~ResourceMergeWidget() override;
+
+    QString taskId() override;
+    int taskType() override;
+    QString sourceName() override;
+    QString sourceToolTip() override;
+    QString outputPath() override;
+    int status() override;
+    void setStatus(int status) override;
+    qint64 timeConsume() override;
+    bool startTask() override;
+    void setObserver(TaskInterfaceObserver* observer) override;
+
+    QStringList fileList() const { return m_file_list; }
+    OutputOptionSetting* outputOptions() const { return m_output_option; }
+
+public slots:
+    void on_pushButton_up_clicked();
+    void on_pushButton_down_clicked();
+    void on_pushButton_remove_clicked();
+    void on_pushButton_clear_clicked();
+    void on_pushButton_add_file_clicked();
+    void on_pushButton_output_option_clicked();
+    void on_pushButton_sure_clicked();
+    void on_closeBtn_clicked();
+    void on_tableWidget_itemClicked(QTableWidgetItem* item);
+
+private:
+    void setupForm();
+    void appendRow(const QString& path, qint64 bytes);
+    void swapRows(int a, int b);
+    void refresh();
+    OutputOptionsSnapshot optionsSnapshot() const;
+    QStringList tableOrder() const;
+
+    QTableWidget* m_table = nullptr;
+    QPushButton* m_up_btn = nullptr;
+    QPushButton* m_down_btn = nullptr;
+    QPushButton* m_remove_btn = nullptr;
+    QPushButton* m_clear_btn = nullptr;
+    QPushButton* m_add_file_btn = nullptr;
+    QPushButton* m_output_option_btn = nullptr;
+    QPushButton* m_sure_btn = nullptr;
+
+    QStringList m_file_list;
+    std::shared_ptr<TaskRunState> m_state;  // id, status, output path, times, observer
+    OutputOptionSetting* m_output_option = nullptr;
+};
