@@ -7,7 +7,9 @@
 #include "supzip.h"
 
 #include <zip.h>
+#include <zlib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -23,6 +25,7 @@
 #include <vector>
 
 #include "FLog.h"
+#include "supzip_aes.h"
 #include "supzip_internal.h"
 
 namespace {
@@ -62,20 +65,6 @@ std::string baseOf(const std::string& p) {
     return pos == std::string::npos ? p : p.substr(pos + 1);
 }
 
-bool isStoredKind(const std::string& name) {
-    size_t dot = name.rfind('.');
-    if (dot == std::string::npos) {
-        return false;
-    }
-    std::string ext = name.substr(dot + 1);
-    for (char& c : ext) {
-        if (c >= 'A' && c <= 'Z') {
-            c = char(c - 'A' + 'a');
-        }
-    }
-    return ext == "mp4" || ext == "jpg" || ext == "jpeg" || ext == "png";
-}
-
 struct ZipCloser {
     zip_t* za = nullptr;
     ~ZipCloser() {
@@ -91,87 +80,11 @@ struct PlannedEntry {
     std::string path;  // normalised relative path, without trailing "/"
     bool is_dir = false;
     zip_uint64_t size = 0;
+    zip_uint64_t comp_size = 0;
+    zip_uint16_t comp_method = 0;
+    zip_uint16_t encryption_method = 0;
+    zip_uint32_t crc = 0;
 };
-
-bool addTree(zip_t* za, const std::string& fsPath, const std::string& name, bool encrypt);
-
-bool addFile(zip_t* za, const std::string& fsPath, const std::string& name, bool encrypt,
-             const struct stat& st) {
-    zip_error_t err;
-    zip_error_init(&err);
-    zip_source_t* src = zip_source_file_create(fsPath.c_str(), 0, -1, &err);
-    if (!src) {
-        FLOG(FLOG_ERROR, "can't read %s: %s", fsPath.c_str(), zip_error_strerror(&err));
-        zip_error_fini(&err);
-        return false;
-    }
-    zip_error_fini(&err);
-    zip_int64_t idx = zip_file_add(za, name.c_str(), src, ZIP_FL_ENC_UTF_8);
-    if (idx < 0) {
-        FLOG(FLOG_ERROR, "can't add %s: %s", name.c_str(), zip_strerror(za));
-        zip_source_free(src);
-        return false;
-    }
-    zip_uint64_t i = zip_uint64_t(idx);
-    bool ok = zip_set_file_compression(za, i, isStoredKind(name) ? ZIP_CM_STORE : ZIP_CM_DEFLATE, 6) == 0 &&
-              zip_file_set_external_attributes(za, i, 0, ZIP_OPSYS_UNIX, zip_uint32_t(0100644) << 16) == 0 &&
-              zip_file_set_mtime(za, i, st.st_mtime, 0) == 0;
-    if (ok && encrypt) {
-        ok = zip_file_set_encryption(za, i, ZIP_EM_AES_256, kPackageKey) == 0;
-    }
-    if (!ok) {
-        FLOG(FLOG_ERROR, "can't set up entry %s: %s", name.c_str(), zip_strerror(za));
-    }
-    return ok;
-}
-
-bool addDirEntry(zip_t* za, const std::string& name) {
-    zip_int64_t idx = zip_dir_add(za, name.c_str(), ZIP_FL_ENC_UTF_8);
-    if (idx < 0) {
-        FLOG(FLOG_ERROR, "can't add directory %s: %s", name.c_str(), zip_strerror(za));
-        return false;
-    }
-    zip_file_set_external_attributes(za, zip_uint64_t(idx), 0, ZIP_OPSYS_UNIX, zip_uint32_t(040755) << 16);
-    return true;
-}
-
-// Adds a file, or a directory with its whole content. Symbolic links and special files are
-// skipped: a package only ever holds regular files.
-bool addTree(zip_t* za, const std::string& fsPath, const std::string& name, bool encrypt) {
-    struct stat st;
-    if (lstat(fsPath.c_str(), &st) != 0) {
-        FLOG(FLOG_ERROR, "can't stat %s: %s", fsPath.c_str(), strerror(errno));
-        return false;
-    }
-    if (S_ISREG(st.st_mode)) {
-        return addFile(za, fsPath, name, encrypt, st);
-    }
-    if (!S_ISDIR(st.st_mode)) {
-        FLOG(FLOG_WARN, "skipped %s: not a regular file or directory", fsPath.c_str());
-        return true;
-    }
-    if (!addDirEntry(za, name + "/")) {
-        return false;
-    }
-    DIR* d = opendir(fsPath.c_str());
-    if (!d) {
-        FLOG(FLOG_ERROR, "can't list %s: %s", fsPath.c_str(), strerror(errno));
-        return false;
-    }
-    std::vector<std::string> children;
-    while (struct dirent* e = readdir(d)) {
-        if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0) {
-            children.emplace_back(e->d_name);
-        }
-    }
-    closedir(d);
-    for (const std::string& c : children) {
-        if (!addTree(za, fsPath + "/" + c, name + "/" + c, encrypt)) {
-            return false;
-        }
-    }
-    return true;
-}
 
 // Checks one archive name and returns its normalised relative path. Refuses anything that could
 // land outside the destination or that means something else on another system.
@@ -316,6 +229,158 @@ int extractFile(zip_t* za, const PlannedEntry& e, const std::string& root, std::
     return rc;
 }
 
+bool freadExactly(zip_file_t* zf, void* buf, size_t len) {
+    uint8_t* p = static_cast<uint8_t*>(buf);
+    while (len > 0) {
+        zip_int64_t n = zip_fread(zf, p, len);
+        if (n <= 0) {
+            return false;
+        }
+        p += n;
+        len -= size_t(n);
+    }
+    return true;
+}
+
+// Extracts a WinZip AES-256 entry: the raw bytes are read from the archive and deciphered here in
+// large blocks, which is many times faster than deciphering block by block.
+int extractAesFile(zip_t* za, const PlannedEntry& e, const std::string& root, std::vector<char>& buf,
+                   const char* package) {
+    if (e.comp_size < supzip::kAesOverhead) {
+        FLOG(FLOG_ERROR, "corrupt entry %s of %s", e.path.c_str(), package);
+        return SUPZIP_ERR_READ;
+    }
+    zip_file_t* zf = zip_fopen_index(za, e.index, ZIP_FL_ENCRYPTED);
+    if (!zf) {
+        FLOG(FLOG_ERROR, "can't open entry %s of %s: %s", e.path.c_str(), package, zip_strerror(za));
+        return SUPZIP_ERR_READ;
+    }
+    uint8_t head[supzip::kAesSaltLen + supzip::kAesVerifierLen];
+    uint8_t verifier[supzip::kAesVerifierLen];
+    supzip::WinZipAes aes;
+    if (!freadExactly(zf, head, sizeof(head)) || !aes.init(kPackageKey, head, verifier)) {
+        FLOG(FLOG_ERROR, "corrupt entry %s of %s", e.path.c_str(), package);
+        zip_fclose(zf);
+        return SUPZIP_ERR_READ;
+    }
+    if (memcmp(verifier, head + supzip::kAesSaltLen, sizeof(verifier)) != 0) {
+        FLOG(FLOG_ERROR, "wrong key for entry %s of %s", e.path.c_str(), package);
+        zip_fclose(zf);
+        return SUPZIP_ERR_READ;
+    }
+    std::string target = root + "/" + e.path;
+    int fd = open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        FLOG(FLOG_ERROR, "can't create %s: %s", target.c_str(), strerror(errno));
+        zip_fclose(zf);
+        return SUPZIP_ERR_WRITE;
+    }
+    const bool deflated = e.comp_method == ZIP_CM_DEFLATE;
+    z_stream zs;
+    memset(&zs, 0, sizeof(zs));
+    bool zInit = false;
+    std::vector<char> out;
+    int rc = SUPZIP_OK;
+    if (deflated) {
+        zInit = inflateInit2(&zs, -MAX_WBITS) == Z_OK;
+        out.resize(buf.size());
+        if (!zInit) {
+            rc = SUPZIP_ERR_READ;
+        }
+    }
+    uint32_t crc = uint32_t(crc32(0L, Z_NULL, 0));
+    zip_uint64_t remaining = e.comp_size - supzip::kAesOverhead;
+    zip_uint64_t written = 0;
+    bool streamEnd = !deflated;
+    auto sink = [&](const char* data, size_t n) {
+        written += n;
+        if (written > e.size) {
+            FLOG(FLOG_ERROR, "entry %s of %s is larger than its header says", e.path.c_str(), package);
+            rc = SUPZIP_ERR_UNSAFE;
+            return false;
+        }
+        crc = uint32_t(crc32_z(crc, reinterpret_cast<const Bytef*>(data), n));
+        if (!writeAll(fd, data, n)) {
+            FLOG(FLOG_ERROR, "can't write %s: %s", target.c_str(), strerror(errno));
+            rc = SUPZIP_ERR_WRITE;
+            return false;
+        }
+        return true;
+    };
+    while (rc == SUPZIP_OK && remaining > 0) {
+        const size_t n = size_t(std::min<zip_uint64_t>(remaining, buf.size()));
+        if (!freadExactly(zf, buf.data(), n) || !aes.decrypt(reinterpret_cast<uint8_t*>(buf.data()), n)) {
+            FLOG(FLOG_ERROR, "corrupt entry %s of %s", e.path.c_str(), package);
+            rc = SUPZIP_ERR_READ;
+            break;
+        }
+        remaining -= n;
+        if (!deflated) {
+            sink(buf.data(), n);
+            continue;
+        }
+        zs.next_in = reinterpret_cast<Bytef*>(buf.data());
+        zs.avail_in = uInt(n);
+        while (rc == SUPZIP_OK && zs.avail_in > 0 && !streamEnd) {
+            zs.next_out = reinterpret_cast<Bytef*>(out.data());
+            zs.avail_out = uInt(out.size());
+            int zr = inflate(&zs, Z_NO_FLUSH);
+            if (zr != Z_OK && zr != Z_STREAM_END) {
+                FLOG(FLOG_ERROR, "corrupt entry %s of %s: bad compressed data", e.path.c_str(), package);
+                rc = SUPZIP_ERR_READ;
+                break;
+            }
+            if (!sink(out.data(), out.size() - zs.avail_out)) {
+                break;
+            }
+            streamEnd = zr == Z_STREAM_END;
+        }
+        // Output may still be pending in the inflater after the input is used up.
+        while (rc == SUPZIP_OK && deflated && zs.avail_in == 0 && !streamEnd && remaining == 0) {
+            zs.next_out = reinterpret_cast<Bytef*>(out.data());
+            zs.avail_out = uInt(out.size());
+            int zr = inflate(&zs, Z_SYNC_FLUSH);
+            if (zr != Z_OK && zr != Z_STREAM_END && zr != Z_BUF_ERROR) {
+                rc = SUPZIP_ERR_READ;
+                break;
+            }
+            const size_t produced = out.size() - zs.avail_out;
+            if (!sink(out.data(), produced)) {
+                break;
+            }
+            streamEnd = zr == Z_STREAM_END;
+            if (produced == 0) {
+                break;
+            }
+        }
+    }
+    if (zInit) {
+        inflateEnd(&zs);
+    }
+    uint8_t mac[supzip::kAesMacLen];
+    uint8_t expected[supzip::kAesMacLen];
+    if (rc == SUPZIP_OK && (!freadExactly(zf, mac, sizeof(mac)) || !aes.finish(expected) ||
+                            memcmp(mac, expected, sizeof(mac)) != 0)) {
+        FLOG(FLOG_ERROR, "corrupt entry %s of %s: authentication failed", e.path.c_str(), package);
+        rc = SUPZIP_ERR_READ;
+    }
+    if (rc == SUPZIP_OK && (!streamEnd || written != e.size)) {
+        FLOG(FLOG_ERROR, "entry %s of %s is shorter than its header says", e.path.c_str(), package);
+        rc = SUPZIP_ERR_READ;
+    }
+    // AE-1 entries carry a CRC as well; AE-2 entries store 0 and rely on the code above.
+    if (rc == SUPZIP_OK && e.crc != 0 && e.crc != crc) {
+        FLOG(FLOG_ERROR, "corrupt entry %s of %s: CRC error", e.path.c_str(), package);
+        rc = SUPZIP_ERR_READ;
+    }
+    zip_fclose(zf);
+    if (close(fd) != 0 && rc == SUPZIP_OK) {
+        FLOG(FLOG_ERROR, "can't write %s: %s", target.c_str(), strerror(errno));
+        rc = SUPZIP_ERR_WRITE;
+    }
+    return rc;
+}
+
 // Reads the central directory and checks every entry before anything is written.
 int planExtraction(zip_t* za, const char* package, const std::string& destParent,
                    std::vector<PlannedEntry>& plan) {
@@ -372,6 +437,10 @@ int planExtraction(zip_t* za, const char* package, const std::string& destParent
                 return SUPZIP_ERR_OPEN;
             }
             e.size = st.size;
+            e.comp_size = st.comp_size;
+            e.comp_method = st.comp_method;
+            e.encryption_method = st.encryption_method;
+            e.crc = (st.valid & ZIP_STAT_CRC) ? st.crc : 0;
             if (st.size > kRatioExemptBytes && st.size / (st.comp_size ? st.comp_size : 1) > kMaxRatio) {
                 FLOG(FLOG_ERROR, "refused %s: entry \"%s\" inflates %llu bytes to %llu", package,
                      e.path.c_str(), (unsigned long long)st.comp_size, (unsigned long long)st.size);
@@ -548,7 +617,10 @@ extern "C" int DecompressZipDec(const char* package_path, const char* dest_dir) 
             rc = SUPZIP_ERR_WRITE;
             break;
         }
-        rc = extractFile(z.za, e, staging, buf, package_path);
+        const bool fastAes = e.encryption_method == ZIP_EM_AES_256 &&
+                             (e.comp_method == ZIP_CM_STORE || e.comp_method == ZIP_CM_DEFLATE);
+        rc = fastAes ? extractAesFile(z.za, e, staging, buf, package_path)
+                     : extractFile(z.za, e, staging, buf, package_path);
         if (rc != SUPZIP_OK) {
             break;
         }
@@ -577,25 +649,5 @@ extern "C" int CompressToZipEnc(const char* package_path, const char* entry_path
         FLOG(FLOG_ERROR, "can't pack %s: no entry name", entry_path);
         return SUPZIP_ERR_ARGS;
     }
-    int err = 0;
-    ZipCloser z;
-    z.za = zip_open(package_path, ZIP_CREATE, &err);
-    if (!z.za) {
-        zip_error_t ze;
-        zip_error_init_with_code(&ze, err);
-        FLOG(FLOG_ERROR, "can't open package %s for writing: %s", package_path, zip_error_strerror(&ze));
-        zip_error_fini(&ze);
-        return SUPZIP_ERR_OPEN;
-    }
-    if (!addTree(z.za, entry, name, mode == 1)) {
-        return SUPZIP_ERR_WRITE;
-    }
-    // libzip writes the whole archive to a temporary file and renames it over the package only when
-    // it is complete.
-    if (zip_close(z.za) != 0) {
-        FLOG(FLOG_ERROR, "can't write package %s: %s", package_path, zip_strerror(z.za));
-        return SUPZIP_ERR_WRITE;
-    }
-    z.za = nullptr;
-    return SUPZIP_OK;
+    return supzip_append(package_path, entry, name, mode == 1, kPackageKey);
 }

@@ -12,5 +12,12 @@ enum SupzipResult {
     SUPZIP_ERR_EXISTS = -7,  // the destination already holds something
 };
 
+#include <string>
+
+// Adds a file or a directory with its content to the package under `name`, creating the package
+// when it does not exist; enciphered with WinZip AES-256 under `key` when `encrypt` is set.
+int supzip_append(const char* package_path, const std::string& entry, const std::string& name, bool encrypt,
+                  const char* key);
+
 // Removes a file or a directory tree; symbolic links are removed, never followed. 0 on success.
 int supzip_remove_tree(const char* path);
