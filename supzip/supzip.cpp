@@ -488,6 +488,10 @@ int planExtraction(zip_t* za, const char* package, const std::string& destParent
 
 }  // namespace
 
+const char* supzip_package_key() {
+    return kPackageKey;
+}
+
 // Removes a tree without following symbolic links out of it.
 int supzip_remove_tree(const char* path) {
     struct stat st;

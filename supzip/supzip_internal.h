@@ -19,5 +19,8 @@ enum SupzipResult {
 int supzip_append(const char* package_path, const std::string& entry, const std::string& name, bool encrypt,
                   const char* key);
 
+// The built-in key of enciphered packages (for the library's own tests).
+const char* supzip_package_key();
+
 // Removes a file or a directory tree; symbolic links are removed, never followed. 0 on success.
 int supzip_remove_tree(const char* path);

@@ -7,6 +7,7 @@
 #include "HostileZips.h"
 #include "TestSupport.h"
 #include "supzip.h"
+#include "supzip_internal.h"
 
 namespace {
 
@@ -65,6 +66,8 @@ private slots:
     void packingRules();
     void unpackDestinationRules();
     void interoperatesWithZipPrograms();
+    void aesAgreesWithLibzip();
+    void failedAppendRestoresPackage();
     void hostileCorpusRefused();
 };
 
@@ -223,6 +226,111 @@ void TestSupzip::interoperatesWithZipPrograms() {
     QCOMPARE(testsupport::runProgram("unzip", {"-l", enc}, &out), 0);
     QVERIFY(out.contains("image/doc1/1.jpg"));
     QVERIFY(out.contains("c.mp4"));
+}
+
+// Reads every file of a package with libzip's own decipherer.
+QMap<QString, QByteArray> readWithLibzip(const QString& package, const char* key) {
+    QMap<QString, QByteArray> m;
+    int err = 0;
+    zip_t* za = zip_open(QFile::encodeName(package).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &err);
+    if (!za) {
+        return m;
+    }
+    zip_set_default_password(za, key);
+    for (zip_int64_t i = 0; i < zip_get_num_entries(za, 0); ++i) {
+        const QString name = QString::fromUtf8(zip_get_name(za, zip_uint64_t(i), 0));
+        if (name.endsWith('/')) {
+            continue;
+        }
+        zip_file_t* f = zip_fopen_index(za, zip_uint64_t(i), 0);
+        QByteArray data;
+        char buf[65536];
+        zip_int64_t n = 0;
+        while (f && (n = zip_fread(f, buf, sizeof(buf))) > 0) {
+            data.append(buf, int(n));
+        }
+        m.insert(name, (f && n == 0) ? data : QByteArray("<read error>"));
+        if (f) {
+            zip_fclose(f);
+        }
+    }
+    zip_discard(za);
+    return m;
+}
+
+void TestSupzip::aesAgreesWithLibzip() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString src = dir.path() + "/src";
+    makeTree(src);
+    hostile::writeAll(src + "/tiny.txt", "tiny");
+
+    // Our enciphered packages decipher with libzip's independent implementation.
+    const QString ours = dir.path() + "/ours.vrk";
+    for (const QString& e : QStringList{"meta.json", "image", "tiny.txt", "c.mp4"}) {
+        QCOMPARE(pack(ours, src + "/" + e, 1), 0);
+    }
+    const auto read = readWithLibzip(ours, supzip_package_key());
+    QCOMPARE(read.value("c.mp4"), hostile::readAll(src + "/c.mp4"));
+    QCOMPARE(read.value("meta.json"), hostile::readAll(src + "/meta.json"));
+    QCOMPARE(read.value("tiny.txt"), QByteArray("tiny"));
+    QCOMPARE(read.value("image/doc1/notes.txt"), hostile::readAll(src + "/image/doc1/notes.txt"));
+    QVERIFY(readWithLibzip(ours, "another key").value("c.mp4") != hostile::readAll(src + "/c.mp4"));
+
+    // libzip's enciphered packages unpack through our decipherer.
+    const QString theirs = dir.path() + "/theirs.vrk";
+    const QByteArray key(supzip_package_key());
+    const QByteArray video = hostile::readAll(src + "/c.mp4");
+    const QByteArray meta = hostile::readAll(src + "/meta.json");
+    QVERIFY(hostile::writeZip(theirs, {{"meta.json", meta, true, key},
+                                       {"c.mp4", video, false, key},
+                                       {"image/d/s.txt", "short", true, key}}));
+    QCOMPARE(unpack(theirs, dir.path() + "/theirs/"), 0);
+    QCOMPARE(hostile::readAll(dir.path() + "/theirs/c.mp4"), video);
+    QCOMPARE(hostile::readAll(dir.path() + "/theirs/meta.json"), meta);
+    QCOMPARE(hostile::readAll(dir.path() + "/theirs/image/d/s.txt"), QByteArray("short"));
+
+    // One changed byte of cipher text, stored or deflated, fails the whole unpack.
+    for (const QByteArray& probe : {video.mid(200000, 32), QByteArray()}) {
+        QByteArray b = hostile::readAll(ours);
+        int at = -1;
+        if (probe.isEmpty()) {
+            // Inside meta.json's data: right after its local header and salt.
+            at = b.indexOf("meta.json") + 9 + 11 + 18 + 40;
+        } else {
+            // The cipher text differs from the plain text, so aim by offset: the middle of c.mp4.
+            at = b.indexOf("c.mp4") + 5 + 11 + 18 + 200000;
+        }
+        QVERIFY(at > 0 && at < b.size());
+        b[at] = char(b[at] ^ 0x01);
+        const QString tampered = dir.path() + "/tampered.vrk";
+        QVERIFY(hostile::writeAll(tampered, b));
+        QVERIFY(unpack(tampered, dir.path() + "/tampered/") != 0);
+        QVERIFY(!QFileInfo::exists(dir.path() + "/tampered"));
+    }
+}
+
+void TestSupzip::failedAppendRestoresPackage() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString pkg = dir.path() + "/p.vrk";
+    QVERIFY(hostile::writeZip(pkg, {{"t/z.txt", "existing"}, {"meta.json", hostile::goodMeta(), true}}));
+    const QByteArray before = hostile::readAll(pkg);
+    const QString t = dir.path() + "/t";
+    QDir().mkpath(t);
+    hostile::writeAll(t + "/a.mp4", hostile::randomBytes(3 << 20, 9));
+    hostile::writeAll(t + "/z.txt", "new");
+    // "t/z.txt" is already in the package: the whole addition fails, whatever was written first.
+    for (int mode : {0, 1}) {
+        QVERIFY(pack(pkg, t, mode) != 0);
+        QCOMPARE(hostile::readAll(pkg), before);
+    }
+    // Adding beside it still works, and both old and new entries read back.
+    QCOMPARE(pack(pkg, t + "/a.mp4", 1), 0);
+    const QString out = dir.path() + "/out/";
+    QCOMPARE(unpack(pkg, out), 0);
+    QCOMPARE(hostile::readAll(out + "t/z.txt"), QByteArray("existing"));
+    QCOMPARE(hostile::readAll(out + "a.mp4"), hostile::readAll(t + "/a.mp4"));
 }
 
 void TestSupzip::hostileCorpusRefused() {
