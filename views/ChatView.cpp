@@ -87,7 +87,7 @@ void ChatForm::setupUi(QWidget* form) {
         "QTextBrowser#textBrowser\n{\n\tbackground:white;\n}\n"
         "QScrollBar:vertical\n{\n\twidth:8px;\n\tbackground:white;\n\tpadding-top:9px;\n\tpadding-bottom:9px;"
         "\n}\n"
-        "QScrollBar::handle:vertical\n{\n\tbackground:rgba(200,200,200);\n\tborder-radius:4px;\n"
+        "QScrollBar::handle:vertical\n{\n\tbackground:rgb(200,200,200);\n\tborder-radius:4px;\n"
         "\tmin-height:20px;\n}\n"
         "QScrollBar::handle:vertical:hover\n{\n\tbackground:rgb(153,153,153);\n}\n"
         "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical\n{\n\twidth:0px;\n\theight:0px;\n}\n"

@@ -52,7 +52,7 @@ void QuestionAnswerForm::setupUi(QWidget* form) {
     scrollArea->setStyleSheet(QStringLiteral(
         "QScrollBar:vertical\n{\n\twidth:8px;\n\tbackground:transparent;\n\tpadding-top:9px;\n"
         "\tpadding-bottom:9px;\n}\n"
-        "QScrollBar::handle:vertical\n{\n\tbackground:rgba(200,200,200);\n\tborder-radius:4px;\n"
+        "QScrollBar::handle:vertical\n{\n\tbackground:rgb(200,200,200);\n\tborder-radius:4px;\n"
         "\tmin-height:20px;\n}\n"
         "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical\n{\n\twidth:0px;\n\theight:0px;\n}\n"
         "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical\n{\n\tbackground:transparent;\n}"));
