@@ -76,7 +76,7 @@ std::string MediaCore::pathFor(const std::string& path) {
     return m_last_path;
 }
 
-MediaProbe MediaCore::probe(const std::string& path) {
+MediaProbe MediaCore::probe(const std::string& path, bool deep) {
     std::string p = pathFor(path);
     if (p.empty()) {
         MLOG(MEDIA_LOG_ERROR, "no file opened or asked about yet");
@@ -87,30 +87,32 @@ MediaProbe MediaCore::probe(const std::string& path) {
         int64_t mtime = int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
-            if (p == m_probe_path && st.st_size == m_probe_size && mtime == m_probe_mtime_ns) {
+            if (p == m_probe_path && st.st_size == m_probe_size && mtime == m_probe_mtime_ns &&
+                (m_probe_deep || !deep)) {
                 return m_probe;
             }
         }
-        MediaProbe r = mediaProbe(p);
+        MediaProbe r = mediaProbe(p, deep);
         if (r.ok) {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_probe_path = p;
             m_probe_size = st.st_size;
             m_probe_mtime_ns = mtime;
             m_probe = r;
+            m_probe_deep = deep;
         }
         return r;
     }
-    return mediaProbe(p);
+    return mediaProbe(p, deep);
 }
 
 qint64 MediaCore::getDuration(const std::string& path) {
-    MediaProbe r = probe(path);
+    MediaProbe r = probe(path, false);
     return r.ok ? r.duration_ms : 0;
 }
 
 bool MediaCore::getVideoSize(int* width, int* height, const std::string& path) {
-    MediaProbe r = probe(path);
+    MediaProbe r = probe(path, false);
     if (!r.ok || !r.has_video) {
         if (r.ok) {
             MLOG(MEDIA_LOG_ERROR, "no video stream in %s", pathFor("").c_str());
@@ -127,7 +129,7 @@ bool MediaCore::getVideoSize(int* width, int* height, const std::string& path) {
 }
 
 bool MediaCore::needTranscode(const std::string& path) {
-    MediaProbe r = probe(path);
+    MediaProbe r = probe(path, true);
     return r.ok && r.need_transcode;
 }
 
@@ -138,7 +140,7 @@ bool MediaCore::needTranscodeJoined(const std::string& path) {
 void MediaCore::transcode(const std::string& path) {
     std::string p = pathFor(path);
     MLOG(MEDIA_LOG_INFO, "transcode %s", p.c_str());
-    MediaProbe r = probe(p);
+    MediaProbe r = probe(p, false);
     if (!r.ok) {
         MLOG(MEDIA_LOG_ERROR, "transcode failed, cannot read %s", p.c_str());
         return;
@@ -231,7 +233,7 @@ int MediaCore::runCrop(const std::string& source, const std::vector<CropRange>& 
     if (rc != MEDIA_CODE_SUCCESS) {
         return rc;
     }
-    MediaProbe info = mediaProbe(source);
+    MediaProbe info = mediaProbe(source, false);
     if (!info.ok) {
         return MEDIA_CODE_OPEN_INPUT;
     }
@@ -282,7 +284,7 @@ int MediaCore::runMerge(const std::vector<std::string>& inputs, const std::strin
     std::vector<MediaSpan> spans;
     for (const std::string& raw : inputs) {
         std::string p = mediaNormalizePath(raw);
-        MediaProbe info = mediaProbe(p);
+        MediaProbe info = mediaProbe(p, false);
         if (!info.ok) {
             return MEDIA_CODE_OPEN_INPUT;
         }

@@ -51,7 +51,7 @@ private:
 
     // Resolves an empty path to the last file used and remembers a given one.
     std::string pathFor(const std::string& path);
-    MediaProbe probe(const std::string& path);
+    MediaProbe probe(const std::string& path, bool deep);
     void enqueue(Job job);
     void workerLoop();
     int checkOutput(const std::string& outputName, std::string* outPath);
@@ -71,6 +71,7 @@ private:
     int64_t m_probe_size = -1;
     int64_t m_probe_mtime_ns = -1;
     MediaProbe m_probe;
+    bool m_probe_deep = false;
 
     std::mutex m_jobs_mutex;
     std::condition_variable m_jobs_cv;

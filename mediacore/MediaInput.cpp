@@ -64,7 +64,8 @@ void MediaInput::setTimeout(int timeout_ms) {
     m_deadline_us = timeout_ms > 0 ? av_gettime_relative() + int64_t(timeout_ms) * 1000 : 0;
 }
 
-bool MediaInput::open(const std::string& rawPath, const std::atomic<bool>* cancel, int timeout_ms) {
+bool MediaInput::open(const std::string& rawPath, const std::atomic<bool>* cancel, int timeout_ms,
+                      bool analyze) {
     m_path = mediaNormalizePath(rawPath);
     m_cancel = cancel;
     if (m_path.empty()) {
@@ -99,7 +100,16 @@ bool MediaInput::open(const std::string& rawPath, const std::atomic<bool>* cance
         MLOG(MEDIA_LOG_ERROR, "cannot open media file %s: %s", m_path.c_str(), errorText(err).c_str());
         return false;
     }
-    err = avformat_find_stream_info(m_ctx, nullptr);
+    const bool indexed = m_ctx->iformat && m_ctx->iformat->name && strstr(m_ctx->iformat->name, "mp4");
+    bool header_enough = indexed && m_ctx->duration != AV_NOPTS_VALUE && m_ctx->duration > 0;
+    for (unsigned i = 0; header_enough && i < m_ctx->nb_streams; ++i) {
+        const AVCodecParameters* par = m_ctx->streams[i]->codecpar;
+        if (par->codec_type == AVMEDIA_TYPE_VIDEO && (par->width <= 0 || par->height <= 0)) {
+            // Some codecs (MPEG-4 part 2) keep the picture size in the bitstream only.
+            header_enough = false;
+        }
+    }
+    err = analyze || !header_enough ? avformat_find_stream_info(m_ctx, nullptr) : 0;
     if (err < 0) {
         MLOG(MEDIA_LOG_ERROR, "cannot read the streams of %s: %s", m_path.c_str(), errorText(err).c_str());
         return false;
@@ -130,10 +140,10 @@ bool MediaInput::open(const std::string& rawPath, const std::atomic<bool>* cance
     return true;
 }
 
-MediaProbe mediaProbe(const std::string& path) {
+MediaProbe mediaProbe(const std::string& path, bool deep) {
     MediaProbe r;
     MediaInput in;
-    if (!in.open(path, nullptr, 5000)) {
+    if (!in.open(path, nullptr, 5000, deep)) {
         return r;
     }
     AVFormatContext* ctx = in.ctx();
@@ -146,6 +156,9 @@ MediaProbe mediaProbe(const std::string& path) {
         r.height = par->height;
     }
     r.ok = true;
+    if (!deep) {
+        return r;
+    }
 
     std::string why;
     const char* fmt = ctx->iformat && ctx->iformat->name ? ctx->iformat->name : "";

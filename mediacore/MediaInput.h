@@ -21,7 +21,8 @@ public:
 
     // Opens and probes `path`. `cancel` (may be null) aborts blocking reads when set;
     // `timeout_ms` bounds opening and probing. Returns false (logged) on failure.
-    bool open(const std::string& path, const std::atomic<bool>* cancel, int timeout_ms);
+    // `analyze` false: for MP4/MOV trust the header (sizes, durations) and decode nothing.
+    bool open(const std::string& path, const std::atomic<bool>* cancel, int timeout_ms, bool analyze = true);
     // Extends (or sets) the deadline for the reads that follow; <= 0 means no deadline.
     void setTimeout(int timeout_ms);
 
@@ -57,5 +58,6 @@ struct MediaProbe {
     bool need_transcode = false;
 };
 
-// Probes a file without decoding more than the library needs; logs the reason of any failure.
-MediaProbe mediaProbe(const std::string& path);
+// Probes a file; logs the reason of any failure. `deep` also settles need_transcode (reads the
+// first packets); without it need_transcode is false and only length and size are filled.
+MediaProbe mediaProbe(const std::string& path, bool deep = true);

@@ -126,7 +126,7 @@ bool MediaPlayer::open(const std::string& rawPath, WId window) {
     std::string path = mediaNormalizePath(rawPath);
     // Only ordinary local media files go to the player; names that look like URLs, playlists or
     // anything the engine's own probe refuses are rejected here.
-    MediaProbe probe = mediaProbe(path);
+    MediaProbe probe = mediaProbe(path, false);
     if (!probe.ok) {
         MLOG(MEDIA_LOG_ERROR, "cannot play %s", path.c_str());
         return false;
