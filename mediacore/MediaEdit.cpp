@@ -328,6 +328,13 @@ int mediaRemux(const std::vector<MediaSpan>& spans, const std::string& out_path,
         std::deque<PacketPtr> tail;
         int64_t last_in_pts = AV_NOPTS_VALUE;
         auto writeVideo = [&](AVPacket* p) -> int {
+            if (p->duration <= 0) {
+                // Containers without sample durations (MPEG-TS): one frame at the stream's rate.
+                AVRational rate = ivst->avg_frame_rate.num > 0 ? ivst->avg_frame_rate : ivst->r_frame_rate;
+                if (rate.num > 0 && rate.den > 0) {
+                    p->duration = av_rescale_q(1, av_inv_q(rate), ivst->time_base);
+                }
+            }
             int64_t dts = p->dts != AV_NOPTS_VALUE ? p->dts : p->pts;
             int64_t pts_us = toUs(p->pts, ivst->time_base);
             int64_t dur_us = toUs(p->duration, ivst->time_base);
@@ -886,11 +893,9 @@ int Encoder::encodeSpan(const MediaSpan& span) {
     const int64_t half_frame_us = int64_t(5e5 / fps);
 
     // Audio of the span, in output samples, follows the pictures exactly so both stay in step.
-    int64_t audio_first = 0;
     int64_t audio_target = 0;
     if (m_aenc) {
         const int rate = m_aenc->sample_rate;
-        audio_first = m_audio_queued;
         audio_target = std::llround(double(end_frame) / fps * rate);
     }
 
@@ -1185,7 +1190,6 @@ int Encoder::encodeSpan(const MediaSpan& span) {
     if (m_aenc && m_audio_queued < audio_target) {
         rc = pushSilence(audio_target - m_audio_queued);
     }
-    (void)audio_first;
     return rc;
 }
 
