@@ -216,6 +216,12 @@ QJsonObject writeDrawData(const _DrawData& data) {
     return o;
 }
 
+void logPageChange(const _PageChangeItem& item) {
+    log4cplus::Logger logger = log4cplus::Logger::getInstance(LOG4CPLUS_TEXT("JSonReourceParse"));
+    LOG4CPLUS_INFO_FMT(logger, LOG4CPLUS_TEXT("%s time is %d  page num is %d."),
+                       "JsonResourceParse::pageChangeItemToJson", int(item.time / 1000), int(item.pageNum));
+}
+
 // Reads one event array into its list; elements that give no record are skipped (their reader logs).
 template <typename Item, typename Reader>
 void readEvents(const QJsonObject& meta, const char* key, QList<std::shared_ptr<Item>>& list, Reader reader) {
@@ -241,6 +247,527 @@ QJsonArray writeEvents(const QList<std::shared_ptr<Item>>& list, Writer writer) 
     return array;
 }
 
+// Serializes a whole tree straight into compact JSON text. It produces exactly the bytes that the
+// per-record writers below would give through QJsonDocument (keys in the same ascending order, the
+// same escaping and number forms), without building a QJsonObject per record, which dominated the
+// time of writing a long class.
+class DocumentWriter {
+public:
+    QByteArray out;
+
+    void root(const _RootItem& root) {
+        out += "{\"datas\":";
+        datas(root.datas);
+        out += ",\"msg\":";
+        str(root.msg);
+        out += ",\"success\":";
+        boolean(root.success);
+        out += '}';
+    }
+
+private:
+    static char hex(uint v) { return char(v < 10 ? '0' + v : 'a' + v - 10); }
+
+    void escapeUnit(ushort u) {
+        out += "\\u";
+        out += hex((u >> 12) & 0xF);
+        out += hex((u >> 8) & 0xF);
+        out += hex((u >> 4) & 0xF);
+        out += hex(u & 0xF);
+    }
+
+    // A JSON string as the toolkit writes it: UTF-8, with quote, backslash and control characters
+    // escaped and lone surrogates as \u escapes.
+    void str(const QString& s) {
+        out += '"';
+        const ushort* p = s.utf16();
+        const ushort* const end = p + s.size();
+        while (p != end) {
+            const ushort u = *p++;
+            if (u < 0x80) {
+                if (u >= 0x20 && u != '"' && u != '\\') {
+                    out += char(u);
+                    continue;
+                }
+                out += '\\';
+                switch (u) {
+                    case '"':
+                        out += '"';
+                        break;
+                    case '\\':
+                        out += '\\';
+                        break;
+                    case 0x8:
+                        out += 'b';
+                        break;
+                    case 0xC:
+                        out += 'f';
+                        break;
+                    case 0xA:
+                        out += 'n';
+                        break;
+                    case 0xD:
+                        out += 'r';
+                        break;
+                    case 0x9:
+                        out += 't';
+                        break;
+                    default:
+                        out += "u00";
+                        out += hex(u >> 4);
+                        out += hex(u & 0xF);
+                }
+            } else if (u < 0x800) {
+                out += char(0xC0 | (u >> 6));
+                out += char(0x80 | (u & 0x3F));
+            } else if (QChar::isHighSurrogate(u) && p != end && QChar::isLowSurrogate(*p)) {
+                const uint c = QChar::surrogateToUcs4(u, *p++);
+                out += char(0xF0 | (c >> 18));
+                out += char(0x80 | ((c >> 12) & 0x3F));
+                out += char(0x80 | ((c >> 6) & 0x3F));
+                out += char(0x80 | (c & 0x3F));
+            } else if (QChar::isSurrogate(u)) {
+                escapeUnit(u);
+            } else {
+                out += char(0xE0 | (u >> 12));
+                out += char(0x80 | ((u >> 6) & 0x3F));
+                out += char(0x80 | (u & 0x3F));
+            }
+        }
+        out += '"';
+    }
+
+    // Compact JSON text as a string value: it holds no control characters (those are escaped
+    // inside it), so only quotes and backslashes need escaping; UTF-8 passes through.
+    void jsonTextAsString(const QByteArray& text) {
+        out += '"';
+        for (const char c : text) {
+            if (c == '"' || c == '\\') {
+                out += '\\';
+            }
+            out += c;
+        }
+        out += '"';
+    }
+
+    // Text that needs no escaping (fixed-point numbers).
+    void plainStr(const QString& s) {
+        out += '"';
+        out += s.toLatin1();
+        out += '"';
+    }
+
+    void num(qint64 v) { out += QByteArray::number(v); }
+    void boolean(bool v) { out += v ? "true" : "false"; }
+    // The 64-bit clock goes out as a JSON double, as QJsonValue keeps it.
+    void clock(qint64 v) {
+        const double d = double(v);
+        out += QByteArray::number(d, 'f', QLocale::FloatingPointShortest);
+    }
+
+    void datas(const std::shared_ptr<_DatasItem>& d) {
+        if (!d) {
+            FLOG(FLOG_ERROR, "datas item is empty.");
+            out += "{}";
+            return;
+        }
+        out += "{\"meta\":";
+        meta(d->meta_item);
+        out += ",\"room\":";
+        room(d->room_item);
+        out += ",\"template\":";
+        templ(d->template_item);
+        out += '}';
+    }
+
+    void templ(const std::shared_ptr<_TemplateItem>& t) {
+        if (!t) {
+            FLOG(FLOG_ERROR, "template item is empty.");
+            out += "{}";
+            return;
+        }
+        out += "{\"chatView\":";
+        num(t->chatView);
+        out += ",\"desc\":";
+        str(t->desc);
+        out += ",\"iconPath\":";
+        str(t->iconPath);
+        out += ",\"id\":";
+        num(t->id);
+        out += ",\"name\":";
+        str(t->name);
+        out += ",\"pdfView\":";
+        num(t->pdfView);
+        out += ",\"qaView\":";
+        num(t->qaView);
+        out += ",\"status\":";
+        num(t->status);
+        out += ",\"type\":";
+        num(t->type);
+        out += '}';
+    }
+
+    void room(const std::shared_ptr<_RoomItem>& r) {
+        if (!r) {
+            FLOG(FLOG_ERROR, "room item is empty.");
+            out += "{}";
+            return;
+        }
+        out += "{\"ableClose\":";
+        boolean(r->ableClose);
+        out += ",\"ableCode\":";
+        boolean(r->ableCode);
+        out += ",\"ableEdit\":";
+        boolean(r->ableEdit);
+        out += ",\"ableLogin\":";
+        boolean(r->ableLogin);
+        out += ",\"ableMonitor\":";
+        boolean(r->ableMonitor);
+        out += ",\"assistantPass\":";
+        str(r->assistantPass);
+        out += ",\"atlasRoomId\":";
+        str(r->atlasRoomId);
+        out += ",\"authType\":";
+        num(r->authType);
+        out += ",\"barrage\":";
+        num(r->barrage);
+        out += ",\"checkUrl\":";
+        str(r->checkUrl);
+        out += ",\"clientDocPermissions\":";
+        num(r->clientDocPermissions);
+        out += ",\"close\":";
+        boolean(r->close);
+        out += ",\"delayTime\":";
+        num(r->delayTime);
+        out += ",\"desc\":";
+        str(r->desc);
+        out += ",\"dvr\":";
+        num(r->dvr);
+        out += ",\"encryptId\":";
+        str(r->encryptId);
+        out += ",\"encryptUserId\":";
+        str(r->encryptUserId);
+        out += ",\"encryptWarmVideoId\":";
+        str(r->encryptWarmVideoId);
+        out += ",\"escapeHTMLDesc\":";
+        str(r->escapeHTMLDesc);
+        out += ",\"escapeHTMLName\":";
+        str(r->escapeHTMLName);
+        out += ",\"foreignPublish\":";
+        num(r->foreignPublish);
+        out += ",\"freeAuth\":";
+        boolean(r->freeAuth);
+        out += ",\"hasWarmVideoId\":";
+        boolean(r->hasWarmVideoId);
+        out += ",\"id\":";
+        num(r->id);
+        out += ",\"manuallyRecordMode\":";
+        num(r->manuallyRecordMode);
+        out += ",\"name\":";
+        str(r->name);
+        out += ",\"openHostMode\":";
+        boolean(r->openHostMode);
+        out += ",\"openLowDelayMode\":";
+        boolean(r->openLowDelayMode);
+        out += ",\"playPass\":";
+        str(r->playPass);
+        out += ",\"publisherPass\":";
+        str(r->publisherPass);
+        out += ",\"showUserCount\":";
+        num(r->showUserCount);
+        out += ",\"status\":";
+        num(r->status);
+        out += ",\"templateType\":";
+        num(r->templateType);
+        out += ",\"userId\":";
+        num(r->userId);
+        out += ",\"warmVideoId\":";
+        num(r->warmVideoId);
+        out += '}';
+    }
+
+    // Writes one array; records that are empty are logged and left out.
+    template <typename Item, typename Fn>
+    void array(const QList<std::shared_ptr<Item>>& list, const char* emptyLine, Fn fn) {
+        out += '[';
+        bool first = true;
+        for (const std::shared_ptr<Item>& item : list) {
+            if (!item) {
+                flog_log(FLOG_ERROR, "[%s:%d]%s", FLOG_SOURCE, __LINE__, emptyLine);
+                continue;
+            }
+            if (!first) {
+                out += ',';
+            }
+            first = false;
+            fn(*item);
+        }
+        out += ']';
+    }
+
+    void meta(const std::shared_ptr<_MetaItem>& m) {
+        if (!m) {
+            FLOG(FLOG_ERROR, "meta item is empty.");
+            out += "{}";
+            return;
+        }
+        // Built in the reader's order so that logs come in the same order as the record writers give;
+        // the arrays are then joined in ascending key order.
+        const int start = out.size();
+        out += "{\"draw\":";
+        array(m->draw, "draw item is empty.", [this](const _DrawItem& d) { draw(d); });
+        const int drawEnd = out.size();
+        out += ",\"pageChange\":";
+        array(m->pageChange, "pageChange item is empty.",
+              [this](const _PageChangeItem& p) { pageChange(p); });
+        const int pageEnd = out.size();
+        out += ",\"chatLog\":";
+        array(m->chatLog, "chatLog item is empty.", [this](const _ChatLogItem& c) { chatLog(c); });
+        const int chatEnd = out.size();
+        out += ",\"question\":";
+        array(m->question, "question item is empty.", [this](const _QuestionItem& q) { question(q); });
+        const int questionEnd = out.size();
+        out += ",\"answer\":";
+        array(m->answer, "answer item is empty.", [this](const _AnswerItem& a) { answer(a); });
+        const int answerEnd = out.size();
+        out += ",\"animation\":";
+        array(m->animation, "animation item is empty.", [this](const _AnimationItem& a) { animation(a); });
+        const int animationEnd = out.size();
+
+        // Pieces without their leading "{" or ",": "key":[...]
+        auto piece = [&](int from, int to) { return QByteArray(out.constData() + from + 1, to - from - 1); };
+        const QByteArray drawPart = piece(start, drawEnd);
+        const QByteArray pagePart = piece(drawEnd, pageEnd);
+        const QByteArray chatPart = piece(pageEnd, chatEnd);
+        const QByteArray questionPart = piece(chatEnd, questionEnd);
+        const QByteArray answerPart = piece(questionEnd, answerEnd);
+        const QByteArray animationPart = piece(answerEnd, animationEnd);
+        out.truncate(start);
+        out += '{';
+        out += animationPart;
+        out += ',';
+        out += answerPart;
+        out += ',';
+        out += chatPart;
+        out += ',';
+        out += drawPart;
+        out += ',';
+        out += pagePart;
+        out += ',';
+        out += questionPart;
+        out += '}';
+    }
+
+    void draw(const _DrawItem& d) {
+        out += "{\"data\":";
+        // The "data" text is itself compact JSON, then escaped as a string.
+        DocumentWriter inner;
+        inner.drawData(d.data);
+        jsonTextAsString(inner.out);
+        out += ",\"docName\":";
+        str(d.docName);
+        out += ",\"pageNum\":";
+        num(d.pageNum);
+        out += ",\"time\":";
+        num(d.time / 1000);
+        out += '}';
+    }
+
+    void fixedStr(double v, int decimals) { plainStr(fixed(v, decimals)); }
+
+    void drawData(const _DrawData& d) {
+        out += "{\"alpha\":";
+        num(d.alpha);
+        out += ",\"color\":";
+        num(d.color);
+        out += ",\"docid\":";
+        str(d.docid);
+        out += ",\"draw\":";
+        const QRectF& r = d.rect;
+        if (d.type == 4) {
+            out += "{\"heightRadius\":";
+            fixedStr(r.height(), 6);
+            out += ",\"widthRadius\":";
+            fixedStr(r.width(), 6);
+            out += ",\"x\":";
+            fixedStr(r.x(), 6);
+            out += ",\"y\":";
+            fixedStr(r.y(), 6);
+            out += '}';
+        } else if (d.type == 3) {
+            out += "{\"height\":";
+            fixedStr(r.height(), 4);
+            out += ",\"width\":";
+            fixedStr(r.width(), 4);
+            out += ",\"x\":";
+            fixedStr(r.x(), 4);
+            out += ",\"y\":";
+            fixedStr(r.y(), 4);
+            out += '}';
+        } else if (d.type == 5) {
+            out += "{\"height\":";
+            fixedStr(r.height(), 6);
+            out += ",\"label\":";
+            str(d.label);
+            out += ",\"size\":";
+            num(d.size);
+            out += ",\"width\":";
+            fixedStr(r.width(), 6);
+            out += ",\"x\":";
+            fixedStr(r.x(), 6);
+            out += ",\"y\":";
+            fixedStr(r.y(), 6);
+            out += '}';
+        } else if (d.type == 0) {
+            out += "{}";
+        } else {
+            out += '[';
+            for (int i = 0; i < d.points.size(); ++i) {
+                out += i ? ",{\"x\":" : "{\"x\":";
+                fixedStr(d.points[i].x(), 6);
+                out += ",\"y\":";
+                fixedStr(d.points[i].y(), 6);
+                out += '}';
+            }
+            out += ']';
+        }
+        if (d.type != 0) {
+            out += ",\"drawid\":";
+            str(d.drawid);
+            out += ",\"drawtime\":";
+            num(d.drawtime);
+            out += ",\"height\":";
+            num(d.height);
+        }
+        out += ",\"page\":";
+        if (pageIsText(d.type)) {
+            plainStr(QString::number(d.page));
+        } else {
+            num(d.page);
+        }
+        out += ",\"thickness\":";
+        num(d.thickness);
+        out += ",\"type\":";
+        num(d.type);
+        if (d.type != 0) {
+            out += ",\"width\":";
+            num(d.width);
+        }
+        out += '}';
+    }
+
+    void pageChange(const _PageChangeItem& p) {
+        out += "{\"docId\":";
+        str(p.docId);
+        out += ",\"docName\":";
+        str(p.docName);
+        out += ",\"docTotalPage\":";
+        num(p.docTotalPage);
+        out += ",\"encryptDocId\":";
+        str(p.encryptDocId);
+        out += ",\"height\":";
+        num(p.height);
+        out += ",\"mode\":";
+        num(p.mode);
+        out += ",\"pageNum\":";
+        num(p.pageNum);
+        out += ",\"pageTitle\":";
+        str(p.pageTitle);
+        out += ",\"serverTime\":";
+        clock(p.serverTime);
+        out += ",\"time\":";
+        num(p.time / 1000);
+        out += ",\"url\":";
+        str(p.url);
+        out += ",\"useSDK\":";
+        boolean(p.useSDK);
+        out += ",\"width\":";
+        num(p.width);
+        out += '}';
+        logPageChange(p);
+    }
+
+    void chatLog(const _ChatLogItem& c) {
+        out += "{\"content\":";
+        str(c.content);
+        out += ",\"time\":";
+        num(c.time / 1000);
+        out += ",\"userAvatar\":";
+        str(c.userAvatar);
+        out += ",\"userCustomMark\":";
+        str(c.userCustomMark);
+        out += ",\"userId\":";
+        str(c.userId);
+        out += ",\"userName\":";
+        str(c.userName);
+        out += ",\"userRole\":";
+        str(c.userRole);
+        out += '}';
+    }
+
+    void question(const _QuestionItem& q) {
+        out += "{\"content\":";
+        str(q.content);
+        out += ",\"encryptId\":";
+        str(q.encryptId);
+        out += ",\"id\":";
+        num(idNumber(q.id));
+        out += ",\"isPublish\":";
+        num(q.isPublish);
+        out += ",\"questionUserAvatar\":";
+        str(q.questionUserAvatar);
+        out += ",\"questionUserId\":";
+        str(q.questionUserId);
+        out += ",\"questionUserName\":";
+        str(q.questionUserName);
+        out += ",\"time\":";
+        num(q.time / 1000);
+        out += ",\"triggerTime\":";
+        str(q.triggerTime);
+        out += '}';
+    }
+
+    void answer(const _AnswerItem& a) {
+        out += "{\"answerUserAvatar\":";
+        str(a.answerUserAvatar);
+        out += ",\"answerUserId\":";
+        str(a.answerUserId);
+        out += ",\"answerUserName\":";
+        str(a.answerUserName);
+        out += ",\"answerUserRole\":";
+        str(a.answerUserRole);
+        out += ",\"content\":";
+        str(a.content);
+        out += ",\"encryptId\":";
+        str(a.encryptId);
+        out += ",\"id\":";
+        num(idNumber(a.id));
+        out += ",\"isPrivate\":";
+        num(a.isPrivate);
+        out += ",\"time\":";
+        num(a.time / 1000);
+        out += ",\"triggerTime\":";
+        str(a.triggerTime);
+        out += '}';
+    }
+
+    void animation(const _AnimationItem& a) {
+        out += "{\"docId\":";
+        str(a.docId);
+        out += ",\"docTotalPage\":";
+        num(a.docTotalPage);
+        out += ",\"encryptDocId\":";
+        str(a.encryptDocId);
+        out += ",\"pageNum\":";
+        num(a.pageNum);
+        out += ",\"step\":";
+        num(a.step);
+        out += ",\"time\":";
+        num(a.time / 1000);
+        out += '}';
+        qDebug().noquote() << "docId" << a.docId;
+    }
+};
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -513,16 +1040,9 @@ bool JsonResourceParse::saveFile(std::shared_ptr<_RootItem> root, const QString&
         return false;
     }
 
-    QByteArray bytes;
-    {
-        QJsonObject top;
-        top.insert(L("msg"), root->msg);
-        top.insert(L("success"), root->success);
-        QJsonObject datas;
-        datasItemToJson(root->datas, datas);
-        top.insert(L("datas"), datas);
-        bytes = QJsonDocument(top).toJson(QJsonDocument::Compact);
-    }
+    DocumentWriter writer;
+    writer.root(*root);
+    const QByteArray& bytes = writer.out;
 
     if (file.write(bytes) != bytes.size() || !file.commit()) {
         FLOG(FLOG_ERROR, "can't write file:%s", path.toUtf8().constData());
@@ -665,9 +1185,7 @@ bool JsonResourceParse::pageChangeItemToJson(std::shared_ptr<_PageChangeItem> it
     object.insert(L("useSDK"), item->useSDK);
     object.insert(L("serverTime"), QJsonValue(item->serverTime));
 
-    log4cplus::Logger logger = log4cplus::Logger::getInstance(LOG4CPLUS_TEXT("JSonReourceParse"));
-    LOG4CPLUS_INFO_FMT(logger, LOG4CPLUS_TEXT("%s time is %d  page num is %d."),
-                       "JsonResourceParse::pageChangeItemToJson", int(item->time / 1000), int(item->pageNum));
+    logPageChange(*item);
     return true;
 }
 

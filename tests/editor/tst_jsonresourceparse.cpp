@@ -368,6 +368,7 @@ private slots:
     void writerFailures();
     void writerLogsPageChangesAndAnimations();
     void documentSurvivesReadWriteRead();
+    void savedBytesMatchTheRecordWriters();
 
 private:
     log4cplus::Initializer m_log4cplus;
@@ -1600,6 +1601,89 @@ void TestJsonResourceParse::documentSurvivesReadWriteRead() {
     QCOMPARE(m3->draw[1]->data.rect.x(), double(0.1235f));
     // serverTime comes back exactly.
     QCOMPARE(m3->pageChange[1]->serverTime, Q_INT64_C(1600000000123));
+}
+
+// saveFile serializes directly; its bytes must be those of the record writers through the toolkit.
+void TestJsonResourceParse::savedBytesMatchTheRecordWriters() {
+    auto toolkitBytes = [](const std::shared_ptr<_RootItem>& root) {
+        QJsonObject top;
+        top.insert("msg", root->msg);
+        top.insert("success", root->success);
+        QJsonObject datas;
+        JsonResourceParse::datasItemToJson(root->datas, datas);
+        top.insert("datas", datas);
+        return QJsonDocument(top).toJson(QJsonDocument::Compact);
+    };
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath("meta.json");
+
+    auto full = JsonResourceParse::parseBytes(fullDocument());
+    QVERIFY(full);
+    QVERIFY(JsonResourceParse::saveFile(full, path));
+    QCOMPARE(readAll(path), toolkitBytes(full));
+
+    // Awkward text, numbers at their limits, every draw type, empty records and empty children.
+    const QString awkward =
+        QString::fromUtf8("q\"b\\s/\x01\x1f\b\f\n\r\t\x7f \xc3\xa9 \xe4\xbd\xa0 \xf0\x9f\x98\x80 ") +
+        QChar(0xD800) + "x" + QChar(0xDC00) + QChar(0xDBFF);
+    auto root = std::make_shared<_RootItem>();
+    root->msg = awkward;
+    root->datas = std::make_shared<_DatasItem>();
+    root->datas->room_item = std::make_shared<_RoomItem>();
+    root->datas->room_item->name = awkward;
+    root->datas->room_item->id = -32768;
+    root->datas->meta_item = std::make_shared<_MetaItem>();
+    auto& meta = *root->datas->meta_item;
+    for (int type : {0, 1, 2, 3, 4, 5, 6, 8, 9, -1}) {
+        auto d = std::make_shared<_DrawItem>();
+        d->time = -1999 + type * 100000;
+        d->docName = awkward;
+        d->pageNum = qint16(type);
+        d->data.type = qint16(type);
+        d->data.color = std::numeric_limits<qint32>::min();
+        d->data.page = -7;
+        d->data.label = awkward;
+        d->data.size = 12;
+        d->data.docid = awkward;
+        d->data.drawid = "\"id\"";
+        d->data.rect = QRectF(0.123456789, -0.5, 1e-9, std::nan(""));
+        d->data.points = {{0.25, -0.125}, {1.0 / 3.0, 2.0 / 3.0}};
+        meta.draw << d << nullptr;
+    }
+    for (qint64 clock : {Q_INT64_C(0), Q_INT64_C(-1), Q_INT64_C(1600000000123), Q_INT64_C(9007199254740993),
+                         std::numeric_limits<qint64>::max(), std::numeric_limits<qint64>::min()}) {
+        auto p = std::make_shared<_PageChangeItem>();
+        p->serverTime = clock;
+        p->url = awkward;
+        p->time = std::numeric_limits<qint32>::max();
+        meta.pageChange << p;
+    }
+    auto q = std::make_shared<_QuestionItem>();
+    q->id = "2147483647";
+    q->content = awkward;
+    auto a = std::make_shared<_AnswerItem>();
+    a->id = "-12";
+    a->answerUserRole = awkward;
+    auto c = std::make_shared<_ChatLogItem>();
+    c->content = awkward;
+    auto an = std::make_shared<_AnimationItem>();
+    an->docId = awkward;
+    meta.question << q << nullptr;
+    meta.answer << nullptr << a;
+    meta.chatLog << c;
+    meta.animation << an;
+    QVERIFY(JsonResourceParse::saveFile(root, path));
+    QCOMPARE(readAll(path), toolkitBytes(root));
+
+    // Empty body and empty children.
+    root->datas->meta_item.reset();
+    root->datas->room_item.reset();
+    QVERIFY(JsonResourceParse::saveFile(root, path));
+    QCOMPARE(readAll(path), toolkitBytes(root));
+    root->datas.reset();
+    QVERIFY(JsonResourceParse::saveFile(root, path));
+    QCOMPARE(readAll(path), toolkitBytes(root));
 }
 
 QTEST_GUILESS_MAIN(TestJsonResourceParse)
