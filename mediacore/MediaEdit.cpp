@@ -992,6 +992,16 @@ int Encoder::encodeSpan(const MediaSpan& span) {
         if (index <= last_index) {
             return MEDIA_CODE_SUCCESS;
         }
+        if (f->width == m_venc->width && f->height == m_venc->height && f->format == AV_PIX_FMT_YUV420P) {
+            // Already the encoder's picture format: no conversion needed.
+            FramePtr same(av_frame_clone(f));
+            if (!same) {
+                return MEDIA_CODE_CODEC;
+            }
+            same->pict_type = AV_PICTURE_TYPE_NONE;
+            span_has_picture = true;
+            return emitPicture(std::move(same), index);
+        }
         m_sws =
             sws_getCachedContext(m_sws, f->width, f->height, AVPixelFormat(f->format), m_venc->width,
                                  m_venc->height, AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr, nullptr, nullptr);
