@@ -25,6 +25,7 @@
 namespace {
 
 constexpr size_t kChunk = 4u << 20;
+constexpr size_t kPiece = 128u << 10;
 constexpr uint32_t kMax32 = 0xFFFFFFFFu;
 constexpr uint16_t kMethodStore = 0;
 constexpr uint16_t kMethodDeflate = 8;
@@ -489,9 +490,14 @@ private:
                 if (got == 0) {
                     break;
                 }
-                crc = uint32_t(crc32_z(crc, m_buf.data() + m_fill, got));
-                if (m_encrypt && !aes.encrypt(m_buf.data() + m_fill, got)) {
-                    ok = false;
+                // CRC and cipher run over cache-sized pieces so the data is fetched from memory once.
+                for (size_t off = 0; ok && off < got; off += kPiece) {
+                    const size_t n = std::min(kPiece, got - off);
+                    uint8_t* piece = m_buf.data() + m_fill + off;
+                    crc = uint32_t(crc32_z(crc, piece, n));
+                    ok = !m_encrypt || aes.encrypt(piece, n);
+                }
+                if (!ok) {
                     break;
                 }
                 m_fill += got;
