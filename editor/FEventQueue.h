@@ -31,11 +31,16 @@ public:
     void stop();
 
 private:
-    void run();
+    // Shared with the worker, so that a queue destroyed from one of its own events (the worker then
+    // finishes detached) never leaves the worker reading freed memory.
+    struct State {
+        std::deque<std::shared_ptr<FEvent>> events;
+        std::mutex mutex;
+        std::condition_variable cond;
+        std::atomic<bool> stop{false};
+    };
+    static void run(std::shared_ptr<State> state);
 
-    std::deque<std::shared_ptr<FEvent>> m_events;
-    std::mutex m_mutex;
-    std::condition_variable m_cond;
-    std::atomic<bool> m_stop{false};
+    std::shared_ptr<State> m_state;
     std::thread m_worker;
 };

@@ -156,7 +156,7 @@ void TestCutMerge::cutAsksEngineInTimeOrderAndWritesPackage() {
     QCOMPARE(zipListing(out), (QStringList{"c.mp4", "image/A/1.jpg", "image/A/2.jpg", "meta.json"}));
     QByteArray metaJson;
     QCOMPARE(testsupport::runProgram("unzip", {"-p", out, "meta.json"}, &metaJson), 0);
-    QVERIFY(metaJson.contains("chat at 70000"));
+    QVERIFY2(metaJson.contains("chat at 70000"), metaJson.constData());
     QVERIFY(!metaJson.contains("chat at 130000"));
 }
 
