@@ -17,8 +17,8 @@
 
 namespace hostile {
 
-struct EntrySpec {
-    EntrySpec(QByteArray n, QByteArray d, bool def = false, QByteArray pw = QByteArray(), quint32 mode = 0)
+struct EntryDef {
+    EntryDef(QByteArray n, QByteArray d, bool def = false, QByteArray pw = QByteArray(), quint32 mode = 0)
         : name(std::move(n)), data(std::move(d)), deflate(def), password(std::move(pw)), unixMode(mode) {}
     QByteArray name;
     QByteArray data;
@@ -27,14 +27,14 @@ struct EntrySpec {
     quint32 unixMode;     // 0: leave libzip's default attributes
 };
 
-inline bool writeZip(const QString& path, const QList<EntrySpec>& entries) {
+inline bool writeZip(const QString& path, const QList<EntryDef>& entries) {
     QFile::remove(path);
     int err = 0;
     zip_t* za = zip_open(QFile::encodeName(path).constData(), ZIP_CREATE | ZIP_TRUNCATE, &err);
     if (!za) {
         return false;
     }
-    for (const EntrySpec& e : entries) {
+    for (const EntryDef& e : entries) {
         // The buffers stay alive in `entries` until zip_close.
         zip_source_t* src = zip_source_buffer(za, e.data.constData(), zip_uint64_t(e.data.size()), 0);
         zip_int64_t idx = src ? zip_file_add(za, e.name.constData(), src, ZIP_FL_ENC_RAW) : -1;
