@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 
 #include <log4cplus/logger.h>
@@ -253,243 +254,257 @@ QJsonArray writeEvents(const QList<std::shared_ptr<Item>>& list, Writer writer) 
 // time of writing a long class.
 class DocumentWriter {
 public:
-    QByteArray out;
+    QByteArray m_out;
+    std::unique_ptr<DocumentWriter> m_inner;  // reused buffer for the "data" texts
 
     void root(const _RootItem& root) {
-        out += "{\"datas\":";
+        m_out += "{\"datas\":";
         datas(root.datas);
-        out += ",\"msg\":";
+        m_out += ",\"msg\":";
         str(root.msg);
-        out += ",\"success\":";
+        m_out += ",\"success\":";
         boolean(root.success);
-        out += '}';
+        m_out += '}';
     }
 
 private:
     static char hex(uint v) { return char(v < 10 ? '0' + v : 'a' + v - 10); }
 
-    void escapeUnit(ushort u) {
-        out += "\\u";
-        out += hex((u >> 12) & 0xF);
-        out += hex((u >> 8) & 0xF);
-        out += hex((u >> 4) & 0xF);
-        out += hex(u & 0xF);
-    }
-
     // A JSON string as the toolkit writes it: UTF-8, with quote, backslash and control characters
-    // escaped and lone surrogates as \u escapes.
+    // escaped and lone surrogates as \u escapes. Written through a pointer into space reserved for
+    // the worst case (6 bytes per UTF-16 unit), then trimmed.
     void str(const QString& s) {
-        out += '"';
+        const int start = m_out.size();
+        m_out.resize(start + 6 * s.size() + 2);
+        char* w = m_out.data() + start;
+        *w++ = '"';
         const ushort* p = s.utf16();
         const ushort* const end = p + s.size();
+        auto unit = [&w](ushort u) {
+            *w++ = '\\';
+            *w++ = 'u';
+            *w++ = hex((u >> 12) & 0xF);
+            *w++ = hex((u >> 8) & 0xF);
+            *w++ = hex((u >> 4) & 0xF);
+            *w++ = hex(u & 0xF);
+        };
         while (p != end) {
             const ushort u = *p++;
             if (u < 0x80) {
                 if (u >= 0x20 && u != '"' && u != '\\') {
-                    out += char(u);
+                    *w++ = char(u);
                     continue;
                 }
-                out += '\\';
                 switch (u) {
                     case '"':
-                        out += '"';
+                        *w++ = '\\';
+                        *w++ = '"';
                         break;
                     case '\\':
-                        out += '\\';
+                        *w++ = '\\';
+                        *w++ = '\\';
                         break;
                     case 0x8:
-                        out += 'b';
+                        *w++ = '\\';
+                        *w++ = 'b';
                         break;
                     case 0xC:
-                        out += 'f';
+                        *w++ = '\\';
+                        *w++ = 'f';
                         break;
                     case 0xA:
-                        out += 'n';
+                        *w++ = '\\';
+                        *w++ = 'n';
                         break;
                     case 0xD:
-                        out += 'r';
+                        *w++ = '\\';
+                        *w++ = 'r';
                         break;
                     case 0x9:
-                        out += 't';
+                        *w++ = '\\';
+                        *w++ = 't';
                         break;
                     default:
-                        out += "u00";
-                        out += hex(u >> 4);
-                        out += hex(u & 0xF);
+                        unit(u);
                 }
             } else if (u < 0x800) {
-                out += char(0xC0 | (u >> 6));
-                out += char(0x80 | (u & 0x3F));
+                *w++ = char(0xC0 | (u >> 6));
+                *w++ = char(0x80 | (u & 0x3F));
             } else if (QChar::isHighSurrogate(u) && p != end && QChar::isLowSurrogate(*p)) {
                 const uint c = QChar::surrogateToUcs4(u, *p++);
-                out += char(0xF0 | (c >> 18));
-                out += char(0x80 | ((c >> 12) & 0x3F));
-                out += char(0x80 | ((c >> 6) & 0x3F));
-                out += char(0x80 | (c & 0x3F));
+                *w++ = char(0xF0 | (c >> 18));
+                *w++ = char(0x80 | ((c >> 12) & 0x3F));
+                *w++ = char(0x80 | ((c >> 6) & 0x3F));
+                *w++ = char(0x80 | (c & 0x3F));
             } else if (QChar::isSurrogate(u)) {
-                escapeUnit(u);
+                unit(u);
             } else {
-                out += char(0xE0 | (u >> 12));
-                out += char(0x80 | ((u >> 6) & 0x3F));
-                out += char(0x80 | (u & 0x3F));
+                *w++ = char(0xE0 | (u >> 12));
+                *w++ = char(0x80 | ((u >> 6) & 0x3F));
+                *w++ = char(0x80 | (u & 0x3F));
             }
         }
-        out += '"';
+        *w++ = '"';
+        m_out.resize(int(w - m_out.constData()));
     }
 
     // Compact JSON text as a string value: it holds no control characters (those are escaped
     // inside it), so only quotes and backslashes need escaping; UTF-8 passes through.
     void jsonTextAsString(const QByteArray& text) {
-        out += '"';
-        for (const char c : text) {
-            if (c == '"' || c == '\\') {
-                out += '\\';
+        m_out += '"';
+        const char* run = text.constData();
+        const char* const end = run + text.size();
+        for (const char* p = run; p != end; ++p) {
+            if (*p == '"' || *p == '\\') {
+                m_out.append(run, int(p - run));
+                m_out += '\\';
+                run = p;
             }
-            out += c;
         }
-        out += '"';
+        m_out.append(run, int(end - run));
+        m_out += '"';
     }
 
     // Text that needs no escaping (fixed-point numbers).
     void plainStr(const QString& s) {
-        out += '"';
-        out += s.toLatin1();
-        out += '"';
+        m_out += '"';
+        m_out += s.toLatin1();
+        m_out += '"';
     }
 
-    void num(qint64 v) { out += QByteArray::number(v); }
-    void boolean(bool v) { out += v ? "true" : "false"; }
-    // The 64-bit clock goes out as a JSON double, as QJsonValue keeps it.
+    void num(qint64 v) { m_out += QByteArray::number(v); }
+    void boolean(bool v) { m_out += v ? "true" : "false"; }
+    // The 64-bit clock goes m_out as a JSON double, as QJsonValue keeps it.
     void clock(qint64 v) {
         const double d = double(v);
-        out += QByteArray::number(d, 'f', QLocale::FloatingPointShortest);
+        m_out += QByteArray::number(d, 'f', QLocale::FloatingPointShortest);
     }
 
     void datas(const std::shared_ptr<_DatasItem>& d) {
         if (!d) {
             FLOG(FLOG_ERROR, "datas item is empty.");
-            out += "{}";
+            m_out += "{}";
             return;
         }
-        out += "{\"meta\":";
+        m_out += "{\"meta\":";
         meta(d->meta_item);
-        out += ",\"room\":";
+        m_out += ",\"room\":";
         room(d->room_item);
-        out += ",\"template\":";
+        m_out += ",\"template\":";
         templ(d->template_item);
-        out += '}';
+        m_out += '}';
     }
 
     void templ(const std::shared_ptr<_TemplateItem>& t) {
         if (!t) {
             FLOG(FLOG_ERROR, "template item is empty.");
-            out += "{}";
+            m_out += "{}";
             return;
         }
-        out += "{\"chatView\":";
+        m_out += "{\"chatView\":";
         num(t->chatView);
-        out += ",\"desc\":";
+        m_out += ",\"desc\":";
         str(t->desc);
-        out += ",\"iconPath\":";
+        m_out += ",\"iconPath\":";
         str(t->iconPath);
-        out += ",\"id\":";
+        m_out += ",\"id\":";
         num(t->id);
-        out += ",\"name\":";
+        m_out += ",\"name\":";
         str(t->name);
-        out += ",\"pdfView\":";
+        m_out += ",\"pdfView\":";
         num(t->pdfView);
-        out += ",\"qaView\":";
+        m_out += ",\"qaView\":";
         num(t->qaView);
-        out += ",\"status\":";
+        m_out += ",\"status\":";
         num(t->status);
-        out += ",\"type\":";
+        m_out += ",\"type\":";
         num(t->type);
-        out += '}';
+        m_out += '}';
     }
 
     void room(const std::shared_ptr<_RoomItem>& r) {
         if (!r) {
             FLOG(FLOG_ERROR, "room item is empty.");
-            out += "{}";
+            m_out += "{}";
             return;
         }
-        out += "{\"ableClose\":";
+        m_out += "{\"ableClose\":";
         boolean(r->ableClose);
-        out += ",\"ableCode\":";
+        m_out += ",\"ableCode\":";
         boolean(r->ableCode);
-        out += ",\"ableEdit\":";
+        m_out += ",\"ableEdit\":";
         boolean(r->ableEdit);
-        out += ",\"ableLogin\":";
+        m_out += ",\"ableLogin\":";
         boolean(r->ableLogin);
-        out += ",\"ableMonitor\":";
+        m_out += ",\"ableMonitor\":";
         boolean(r->ableMonitor);
-        out += ",\"assistantPass\":";
+        m_out += ",\"assistantPass\":";
         str(r->assistantPass);
-        out += ",\"atlasRoomId\":";
+        m_out += ",\"atlasRoomId\":";
         str(r->atlasRoomId);
-        out += ",\"authType\":";
+        m_out += ",\"authType\":";
         num(r->authType);
-        out += ",\"barrage\":";
+        m_out += ",\"barrage\":";
         num(r->barrage);
-        out += ",\"checkUrl\":";
+        m_out += ",\"checkUrl\":";
         str(r->checkUrl);
-        out += ",\"clientDocPermissions\":";
+        m_out += ",\"clientDocPermissions\":";
         num(r->clientDocPermissions);
-        out += ",\"close\":";
+        m_out += ",\"close\":";
         boolean(r->close);
-        out += ",\"delayTime\":";
+        m_out += ",\"delayTime\":";
         num(r->delayTime);
-        out += ",\"desc\":";
+        m_out += ",\"desc\":";
         str(r->desc);
-        out += ",\"dvr\":";
+        m_out += ",\"dvr\":";
         num(r->dvr);
-        out += ",\"encryptId\":";
+        m_out += ",\"encryptId\":";
         str(r->encryptId);
-        out += ",\"encryptUserId\":";
+        m_out += ",\"encryptUserId\":";
         str(r->encryptUserId);
-        out += ",\"encryptWarmVideoId\":";
+        m_out += ",\"encryptWarmVideoId\":";
         str(r->encryptWarmVideoId);
-        out += ",\"escapeHTMLDesc\":";
+        m_out += ",\"escapeHTMLDesc\":";
         str(r->escapeHTMLDesc);
-        out += ",\"escapeHTMLName\":";
+        m_out += ",\"escapeHTMLName\":";
         str(r->escapeHTMLName);
-        out += ",\"foreignPublish\":";
+        m_out += ",\"foreignPublish\":";
         num(r->foreignPublish);
-        out += ",\"freeAuth\":";
+        m_out += ",\"freeAuth\":";
         boolean(r->freeAuth);
-        out += ",\"hasWarmVideoId\":";
+        m_out += ",\"hasWarmVideoId\":";
         boolean(r->hasWarmVideoId);
-        out += ",\"id\":";
+        m_out += ",\"id\":";
         num(r->id);
-        out += ",\"manuallyRecordMode\":";
+        m_out += ",\"manuallyRecordMode\":";
         num(r->manuallyRecordMode);
-        out += ",\"name\":";
+        m_out += ",\"name\":";
         str(r->name);
-        out += ",\"openHostMode\":";
+        m_out += ",\"openHostMode\":";
         boolean(r->openHostMode);
-        out += ",\"openLowDelayMode\":";
+        m_out += ",\"openLowDelayMode\":";
         boolean(r->openLowDelayMode);
-        out += ",\"playPass\":";
+        m_out += ",\"playPass\":";
         str(r->playPass);
-        out += ",\"publisherPass\":";
+        m_out += ",\"publisherPass\":";
         str(r->publisherPass);
-        out += ",\"showUserCount\":";
+        m_out += ",\"showUserCount\":";
         num(r->showUserCount);
-        out += ",\"status\":";
+        m_out += ",\"status\":";
         num(r->status);
-        out += ",\"templateType\":";
+        m_out += ",\"templateType\":";
         num(r->templateType);
-        out += ",\"userId\":";
+        m_out += ",\"userId\":";
         num(r->userId);
-        out += ",\"warmVideoId\":";
+        m_out += ",\"warmVideoId\":";
         num(r->warmVideoId);
-        out += '}';
+        m_out += '}';
     }
 
-    // Writes one array; records that are empty are logged and left out.
+    // Writes one array; records that are empty are logged and left m_out.
     template <typename Item, typename Fn>
     void array(const QList<std::shared_ptr<Item>>& list, const char* emptyLine, Fn fn) {
-        out += '[';
+        m_out += '[';
         bool first = true;
         for (const std::shared_ptr<Item>& item : list) {
             if (!item) {
@@ -497,274 +512,296 @@ private:
                 continue;
             }
             if (!first) {
-                out += ',';
+                m_out += ',';
             }
             first = false;
             fn(*item);
         }
-        out += ']';
+        m_out += ']';
     }
 
     void meta(const std::shared_ptr<_MetaItem>& m) {
         if (!m) {
             FLOG(FLOG_ERROR, "meta item is empty.");
-            out += "{}";
+            m_out += "{}";
             return;
         }
         // Built in the reader's order so that logs come in the same order as the record writers give;
         // the arrays are then joined in ascending key order.
-        const int start = out.size();
-        out += "{\"draw\":";
+        const int start = m_out.size();
+        m_out += "{\"draw\":";
         array(m->draw, "draw item is empty.", [this](const _DrawItem& d) { draw(d); });
-        const int drawEnd = out.size();
-        out += ",\"pageChange\":";
+        const int drawEnd = m_out.size();
+        m_out += ",\"pageChange\":";
         array(m->pageChange, "pageChange item is empty.",
               [this](const _PageChangeItem& p) { pageChange(p); });
-        const int pageEnd = out.size();
-        out += ",\"chatLog\":";
+        const int pageEnd = m_out.size();
+        m_out += ",\"chatLog\":";
         array(m->chatLog, "chatLog item is empty.", [this](const _ChatLogItem& c) { chatLog(c); });
-        const int chatEnd = out.size();
-        out += ",\"question\":";
+        const int chatEnd = m_out.size();
+        m_out += ",\"question\":";
         array(m->question, "question item is empty.", [this](const _QuestionItem& q) { question(q); });
-        const int questionEnd = out.size();
-        out += ",\"answer\":";
+        const int questionEnd = m_out.size();
+        m_out += ",\"answer\":";
         array(m->answer, "answer item is empty.", [this](const _AnswerItem& a) { answer(a); });
-        const int answerEnd = out.size();
-        out += ",\"animation\":";
+        const int answerEnd = m_out.size();
+        m_out += ",\"animation\":";
         array(m->animation, "animation item is empty.", [this](const _AnimationItem& a) { animation(a); });
-        const int animationEnd = out.size();
+        const int animationEnd = m_out.size();
 
         // Pieces without their leading "{" or ",": "key":[...]
-        auto piece = [&](int from, int to) { return QByteArray(out.constData() + from + 1, to - from - 1); };
+        auto piece = [&](int from, int to) {
+            return QByteArray(m_out.constData() + from + 1, to - from - 1);
+        };
         const QByteArray drawPart = piece(start, drawEnd);
         const QByteArray pagePart = piece(drawEnd, pageEnd);
         const QByteArray chatPart = piece(pageEnd, chatEnd);
         const QByteArray questionPart = piece(chatEnd, questionEnd);
         const QByteArray answerPart = piece(questionEnd, answerEnd);
         const QByteArray animationPart = piece(answerEnd, animationEnd);
-        out.truncate(start);
-        out += '{';
-        out += animationPart;
-        out += ',';
-        out += answerPart;
-        out += ',';
-        out += chatPart;
-        out += ',';
-        out += drawPart;
-        out += ',';
-        out += pagePart;
-        out += ',';
-        out += questionPart;
-        out += '}';
+        m_out.truncate(start);
+        m_out += '{';
+        m_out += animationPart;
+        m_out += ',';
+        m_out += answerPart;
+        m_out += ',';
+        m_out += chatPart;
+        m_out += ',';
+        m_out += drawPart;
+        m_out += ',';
+        m_out += pagePart;
+        m_out += ',';
+        m_out += questionPart;
+        m_out += '}';
     }
 
     void draw(const _DrawItem& d) {
-        out += "{\"data\":";
+        m_out += "{\"data\":";
         // The "data" text is itself compact JSON, then escaped as a string.
-        DocumentWriter inner;
-        inner.drawData(d.data);
-        jsonTextAsString(inner.out);
-        out += ",\"docName\":";
+        if (!m_inner) {
+            m_inner.reset(new DocumentWriter);
+        }
+        m_inner->m_out.resize(0);
+        m_inner->drawData(d.data);
+        jsonTextAsString(m_inner->m_out);
+        m_out += ",\"docName\":";
         str(d.docName);
-        out += ",\"pageNum\":";
+        m_out += ",\"pageNum\":";
         num(d.pageNum);
-        out += ",\"time\":";
+        m_out += ",\"time\":";
         num(d.time / 1000);
-        out += '}';
+        m_out += '}';
     }
 
-    void fixedStr(double v, int decimals) { plainStr(fixed(v, decimals)); }
+    // Fixed-point text of a coordinate. The C library gives the same correctly rounded digits as the
+    // toolkit for ordinary values at a fraction of the cost; zero and non-finite values keep the
+    // toolkit's spelling.
+    void fixedStr(double v, int decimals) {
+        m_out += '"';
+        if (v != 0.0 && std::isfinite(v)) {
+            char buf[64];
+            const int n = snprintf(buf, sizeof(buf), "%.*f", decimals, v);
+            if (n > 0 && n < int(sizeof(buf))) {
+                m_out.append(buf, n);
+            } else {
+                m_out += QByteArray::number(v, 'f', decimals);
+            }
+        } else {
+            m_out += QByteArray::number(v, 'f', decimals);
+        }
+        m_out += '"';
+    }
 
     void drawData(const _DrawData& d) {
-        out += "{\"alpha\":";
+        m_out += "{\"alpha\":";
         num(d.alpha);
-        out += ",\"color\":";
+        m_out += ",\"color\":";
         num(d.color);
-        out += ",\"docid\":";
+        m_out += ",\"docid\":";
         str(d.docid);
-        out += ",\"draw\":";
+        m_out += ",\"draw\":";
         const QRectF& r = d.rect;
         if (d.type == 4) {
-            out += "{\"heightRadius\":";
+            m_out += "{\"heightRadius\":";
             fixedStr(r.height(), 6);
-            out += ",\"widthRadius\":";
+            m_out += ",\"widthRadius\":";
             fixedStr(r.width(), 6);
-            out += ",\"x\":";
+            m_out += ",\"x\":";
             fixedStr(r.x(), 6);
-            out += ",\"y\":";
+            m_out += ",\"y\":";
             fixedStr(r.y(), 6);
-            out += '}';
+            m_out += '}';
         } else if (d.type == 3) {
-            out += "{\"height\":";
+            m_out += "{\"height\":";
             fixedStr(r.height(), 4);
-            out += ",\"width\":";
+            m_out += ",\"width\":";
             fixedStr(r.width(), 4);
-            out += ",\"x\":";
+            m_out += ",\"x\":";
             fixedStr(r.x(), 4);
-            out += ",\"y\":";
+            m_out += ",\"y\":";
             fixedStr(r.y(), 4);
-            out += '}';
+            m_out += '}';
         } else if (d.type == 5) {
-            out += "{\"height\":";
+            m_out += "{\"height\":";
             fixedStr(r.height(), 6);
-            out += ",\"label\":";
+            m_out += ",\"label\":";
             str(d.label);
-            out += ",\"size\":";
+            m_out += ",\"size\":";
             num(d.size);
-            out += ",\"width\":";
+            m_out += ",\"width\":";
             fixedStr(r.width(), 6);
-            out += ",\"x\":";
+            m_out += ",\"x\":";
             fixedStr(r.x(), 6);
-            out += ",\"y\":";
+            m_out += ",\"y\":";
             fixedStr(r.y(), 6);
-            out += '}';
+            m_out += '}';
         } else if (d.type == 0) {
-            out += "{}";
+            m_out += "{}";
         } else {
-            out += '[';
+            m_out += '[';
             for (int i = 0; i < d.points.size(); ++i) {
-                out += i ? ",{\"x\":" : "{\"x\":";
+                m_out += i ? ",{\"x\":" : "{\"x\":";
                 fixedStr(d.points[i].x(), 6);
-                out += ",\"y\":";
+                m_out += ",\"y\":";
                 fixedStr(d.points[i].y(), 6);
-                out += '}';
+                m_out += '}';
             }
-            out += ']';
+            m_out += ']';
         }
         if (d.type != 0) {
-            out += ",\"drawid\":";
+            m_out += ",\"drawid\":";
             str(d.drawid);
-            out += ",\"drawtime\":";
+            m_out += ",\"drawtime\":";
             num(d.drawtime);
-            out += ",\"height\":";
+            m_out += ",\"height\":";
             num(d.height);
         }
-        out += ",\"page\":";
+        m_out += ",\"page\":";
         if (pageIsText(d.type)) {
             plainStr(QString::number(d.page));
         } else {
             num(d.page);
         }
-        out += ",\"thickness\":";
+        m_out += ",\"thickness\":";
         num(d.thickness);
-        out += ",\"type\":";
+        m_out += ",\"type\":";
         num(d.type);
         if (d.type != 0) {
-            out += ",\"width\":";
+            m_out += ",\"width\":";
             num(d.width);
         }
-        out += '}';
+        m_out += '}';
     }
 
     void pageChange(const _PageChangeItem& p) {
-        out += "{\"docId\":";
+        m_out += "{\"docId\":";
         str(p.docId);
-        out += ",\"docName\":";
+        m_out += ",\"docName\":";
         str(p.docName);
-        out += ",\"docTotalPage\":";
+        m_out += ",\"docTotalPage\":";
         num(p.docTotalPage);
-        out += ",\"encryptDocId\":";
+        m_out += ",\"encryptDocId\":";
         str(p.encryptDocId);
-        out += ",\"height\":";
+        m_out += ",\"height\":";
         num(p.height);
-        out += ",\"mode\":";
+        m_out += ",\"mode\":";
         num(p.mode);
-        out += ",\"pageNum\":";
+        m_out += ",\"pageNum\":";
         num(p.pageNum);
-        out += ",\"pageTitle\":";
+        m_out += ",\"pageTitle\":";
         str(p.pageTitle);
-        out += ",\"serverTime\":";
+        m_out += ",\"serverTime\":";
         clock(p.serverTime);
-        out += ",\"time\":";
+        m_out += ",\"time\":";
         num(p.time / 1000);
-        out += ",\"url\":";
+        m_out += ",\"url\":";
         str(p.url);
-        out += ",\"useSDK\":";
+        m_out += ",\"useSDK\":";
         boolean(p.useSDK);
-        out += ",\"width\":";
+        m_out += ",\"width\":";
         num(p.width);
-        out += '}';
+        m_out += '}';
         logPageChange(p);
     }
 
     void chatLog(const _ChatLogItem& c) {
-        out += "{\"content\":";
+        m_out += "{\"content\":";
         str(c.content);
-        out += ",\"time\":";
+        m_out += ",\"time\":";
         num(c.time / 1000);
-        out += ",\"userAvatar\":";
+        m_out += ",\"userAvatar\":";
         str(c.userAvatar);
-        out += ",\"userCustomMark\":";
+        m_out += ",\"userCustomMark\":";
         str(c.userCustomMark);
-        out += ",\"userId\":";
+        m_out += ",\"userId\":";
         str(c.userId);
-        out += ",\"userName\":";
+        m_out += ",\"userName\":";
         str(c.userName);
-        out += ",\"userRole\":";
+        m_out += ",\"userRole\":";
         str(c.userRole);
-        out += '}';
+        m_out += '}';
     }
 
     void question(const _QuestionItem& q) {
-        out += "{\"content\":";
+        m_out += "{\"content\":";
         str(q.content);
-        out += ",\"encryptId\":";
+        m_out += ",\"encryptId\":";
         str(q.encryptId);
-        out += ",\"id\":";
+        m_out += ",\"id\":";
         num(idNumber(q.id));
-        out += ",\"isPublish\":";
+        m_out += ",\"isPublish\":";
         num(q.isPublish);
-        out += ",\"questionUserAvatar\":";
+        m_out += ",\"questionUserAvatar\":";
         str(q.questionUserAvatar);
-        out += ",\"questionUserId\":";
+        m_out += ",\"questionUserId\":";
         str(q.questionUserId);
-        out += ",\"questionUserName\":";
+        m_out += ",\"questionUserName\":";
         str(q.questionUserName);
-        out += ",\"time\":";
+        m_out += ",\"time\":";
         num(q.time / 1000);
-        out += ",\"triggerTime\":";
+        m_out += ",\"triggerTime\":";
         str(q.triggerTime);
-        out += '}';
+        m_out += '}';
     }
 
     void answer(const _AnswerItem& a) {
-        out += "{\"answerUserAvatar\":";
+        m_out += "{\"answerUserAvatar\":";
         str(a.answerUserAvatar);
-        out += ",\"answerUserId\":";
+        m_out += ",\"answerUserId\":";
         str(a.answerUserId);
-        out += ",\"answerUserName\":";
+        m_out += ",\"answerUserName\":";
         str(a.answerUserName);
-        out += ",\"answerUserRole\":";
+        m_out += ",\"answerUserRole\":";
         str(a.answerUserRole);
-        out += ",\"content\":";
+        m_out += ",\"content\":";
         str(a.content);
-        out += ",\"encryptId\":";
+        m_out += ",\"encryptId\":";
         str(a.encryptId);
-        out += ",\"id\":";
+        m_out += ",\"id\":";
         num(idNumber(a.id));
-        out += ",\"isPrivate\":";
+        m_out += ",\"isPrivate\":";
         num(a.isPrivate);
-        out += ",\"time\":";
+        m_out += ",\"time\":";
         num(a.time / 1000);
-        out += ",\"triggerTime\":";
+        m_out += ",\"triggerTime\":";
         str(a.triggerTime);
-        out += '}';
+        m_out += '}';
     }
 
     void animation(const _AnimationItem& a) {
-        out += "{\"docId\":";
+        m_out += "{\"docId\":";
         str(a.docId);
-        out += ",\"docTotalPage\":";
+        m_out += ",\"docTotalPage\":";
         num(a.docTotalPage);
-        out += ",\"encryptDocId\":";
+        m_out += ",\"encryptDocId\":";
         str(a.encryptDocId);
-        out += ",\"pageNum\":";
+        m_out += ",\"pageNum\":";
         num(a.pageNum);
-        out += ",\"step\":";
+        m_out += ",\"step\":";
         num(a.step);
-        out += ",\"time\":";
+        m_out += ",\"time\":";
         num(a.time / 1000);
-        out += '}';
+        m_out += '}';
         qDebug().noquote() << "docId" << a.docId;
     }
 };
@@ -1042,7 +1079,7 @@ bool JsonResourceParse::saveFile(std::shared_ptr<_RootItem> root, const QString&
 
     DocumentWriter writer;
     writer.root(*root);
-    const QByteArray& bytes = writer.out;
+    const QByteArray& bytes = writer.m_out;
 
     if (file.write(bytes) != bytes.size() || !file.commit()) {
         FLOG(FLOG_ERROR, "can't write file:%s", path.toUtf8().constData());

@@ -1673,6 +1673,20 @@ void TestJsonResourceParse::savedBytesMatchTheRecordWriters() {
     meta.answer << nullptr << a;
     meta.chatLog << c;
     meta.animation << an;
+    // Many coordinates, including halfway cases and tiny or large magnitudes.
+    QRandomGenerator rng(7);
+    for (int type : {2, 3, 4, 5}) {
+        auto d = std::make_shared<_DrawItem>();
+        d->data.type = qint16(type);
+        for (int i = 0; i < 2000; ++i) {
+            const double scale = std::pow(10.0, rng.bounded(12) - 8);
+            d->data.points << QPointF((rng.generateDouble() - 0.5) * scale,
+                                      double(float(rng.generateDouble())));
+        }
+        d->data.points << QPointF(0.0000005, 0.00005) << QPointF(-0.0000005, 2.5e-5) << QPointF(-0.0, 1e300);
+        d->data.rect = QRectF(0.00005, -0.00005, 0.12345, 123456.78905);
+        meta.draw << d;
+    }
     QVERIFY(JsonResourceParse::saveFile(root, path));
     QCOMPARE(readAll(path), toolkitBytes(root));
 
