@@ -502,7 +502,44 @@ int MediaRecorder::record(RecorderInput& in) {
         }
     };
 
-    // Hands one decoded frame to the observer, waits for its picture and encodes it.
+    // Converts and encodes one painted picture with its frame's time.
+    auto encodePicture = [&](const std::shared_ptr<_RGBAFrame>& picture, int64_t pts) -> int {
+        // 32-bit premultiplied ARGB in native byte order; reading it without alpha puts it over black.
+        out.to_yuv =
+            sws_getCachedContext(out.to_yuv, picture->width, picture->height, AV_PIX_FMT_0RGB32, outWidth,
+                                 outHeight, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr, nullptr);
+        if (!out.to_yuv || av_frame_make_writable(out.enc_frame) < 0) {
+            RLOG(LOG_ERROR, "cannot convert a %dx%d picture", picture->width, picture->height);
+            return RECORD_CODEC;
+        }
+        const uint8_t* picPlanes[4] = {picture->data.get(), nullptr, nullptr, nullptr};
+        const int picStride[4] = {picture->width * 4, 0, 0, 0};
+        sws_scale(out.to_yuv, picPlanes, picStride, 0, picture->height, out.enc_frame->data,
+                  out.enc_frame->linesize);
+        out.enc_frame->pts = pts;
+        int r = avcodec_send_frame(out.venc, out.enc_frame);
+        if (r < 0) {
+            RLOG(LOG_ERROR, "H.264 encoder refused a frame: %s", errorText(r).c_str());
+            return RECORD_CODEC;
+        }
+        ++frameCount;
+        return drainEncoder(out.venc, out.vstream, true);
+    };
+
+    // The picture of the previous frame: it is encoded while the observer paints the next one, so
+    // painting and encoding overlap while frames still go to the observer one at a time, in order.
+    std::shared_ptr<_RGBAFrame> pendingPicture;
+    int64_t pendingPts = AV_NOPTS_VALUE;
+    auto encodePending = [&]() -> int {
+        if (!pendingPicture) {
+            return RECORD_OK;
+        }
+        std::shared_ptr<_RGBAFrame> picture = std::move(pendingPicture);
+        pendingPicture.reset();
+        return encodePicture(picture, pendingPts);
+    };
+
+    // Hands one decoded frame to the observer, encodes the previous picture and waits for this one.
     auto handleVideoFrame = [&](AVFrame* f) -> int {
         int64_t pts = f->best_effort_timestamp;
         if (pts == AV_NOPTS_VALUE) {
@@ -519,22 +556,27 @@ int MediaRecorder::record(RecorderInput& in) {
         const int ch = h >> 1;
         const uint8_t* const* src = f->data;
         const int* srcStride = f->linesize;
-        if (f->format != AV_PIX_FMT_YUV420P && f->format != AV_PIX_FMT_YUVJ420P) {
+        // Pictures go out as full-range YUV 4:2:0: the observer's conversion takes Y as it is, so
+        // studio-range video would lose its blacks and whites on the way.
+        const bool fullRange = f->format == AV_PIX_FMT_YUVJ420P ||
+                               (f->format == AV_PIX_FMT_YUV420P && f->color_range == AVCOL_RANGE_JPEG);
+        if (!fullRange) {
             if (!out.planar_frame || out.planar_frame->width != w || out.planar_frame->height != h) {
                 av_frame_free(&out.planar_frame);
                 out.planar_frame = av_frame_alloc();
                 if (!out.planar_frame) {
                     return RECORD_CODEC;
                 }
-                out.planar_frame->format = AV_PIX_FMT_YUV420P;
+                out.planar_frame->format = AV_PIX_FMT_YUVJ420P;
                 out.planar_frame->width = w;
                 out.planar_frame->height = h;
                 if (av_frame_get_buffer(out.planar_frame, 0) < 0) {
                     return RECORD_CODEC;
                 }
             }
-            out.to_planar = sws_getCachedContext(out.to_planar, w, h, AVPixelFormat(f->format), w, h,
-                                                 AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr, nullptr);
+            out.to_planar =
+                sws_getCachedContext(out.to_planar, w, h, AVPixelFormat(f->format), w, h, AV_PIX_FMT_YUVJ420P,
+                                     SWS_BILINEAR, nullptr, nullptr, nullptr);
             if (!out.to_planar) {
                 RLOG(LOG_ERROR, "cannot convert decoded frames of format %d", f->format);
                 return RECORD_CODEC;
@@ -565,6 +607,10 @@ int MediaRecorder::record(RecorderInput& in) {
         m_observer->OnRecordFrame(std::shared_ptr<SRecordFrame>(holder, &holder->frame));
         holder.reset();
 
+        const int encoded = encodePending();
+        if (encoded != RECORD_OK) {
+            return encoded;
+        }
         const auto waitStart = std::chrono::steady_clock::now();
         for (;;) {
             if (m_stop) {
@@ -592,27 +638,9 @@ int MediaRecorder::record(RecorderInput& in) {
             RLOG(LOG_ERROR, "empty picture for the frame at %lld ms", static_cast<long long>(frameTime));
             return RECORD_NO_PICTURE;
         }
-
-        // 32-bit premultiplied ARGB in native byte order; reading it without alpha puts it over black.
-        out.to_yuv =
-            sws_getCachedContext(out.to_yuv, picture->width, picture->height, AV_PIX_FMT_0RGB32, outWidth,
-                                 outHeight, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr, nullptr);
-        if (!out.to_yuv || av_frame_make_writable(out.enc_frame) < 0) {
-            RLOG(LOG_ERROR, "cannot convert a %dx%d picture", picture->width, picture->height);
-            return RECORD_CODEC;
-        }
-        const uint8_t* picPlanes[4] = {picture->data.get(), nullptr, nullptr, nullptr};
-        const int picStride[4] = {picture->width * 4, 0, 0, 0};
-        sws_scale(out.to_yuv, picPlanes, picStride, 0, picture->height, out.enc_frame->data,
-                  out.enc_frame->linesize);
-        out.enc_frame->pts = pts;
-        int r = avcodec_send_frame(out.venc, out.enc_frame);
-        if (r < 0) {
-            RLOG(LOG_ERROR, "H.264 encoder refused a frame: %s", errorText(r).c_str());
-            return RECORD_CODEC;
-        }
-        ++frameCount;
-        return drainEncoder(out.venc, out.vstream, true);
+        pendingPicture = std::move(picture);
+        pendingPts = pts;
+        return RECORD_OK;
     };
 
     auto receiveVideoFrames = [&]() -> int {
@@ -767,6 +795,9 @@ int MediaRecorder::record(RecorderInput& in) {
     if (code == RECORD_OK) {
         avcodec_send_packet(in.vdec, nullptr);
         code = receiveVideoFrames();
+    }
+    if (code == RECORD_OK) {
+        code = encodePending();
     }
     if (code == RECORD_OK && out.adec) {
         avcodec_send_packet(out.adec, nullptr);
