@@ -8,6 +8,7 @@
 #include <QPainterPath>
 #include <QPen>
 #include <QString>
+#include <QStringList>
 #include <cstdio>
 
 namespace {
@@ -86,11 +87,18 @@ int main(int argc, char* argv[]) {
     }
     for (int set = 1; set <= 3; ++set) {
         for (int number = 1; number <= 30; ++number) {
-            const QString name =
-                QStringLiteral("[em%1_%2].png").arg(set).arg(number, 2, 10, QLatin1Char('0'));
-            if (!drawFace(set, number).save(dir.filePath(name), "PNG")) {
-                std::fprintf(stderr, "cannot write %s\n", qPrintable(dir.filePath(name)));
-                return 1;
+            // Codes appear both with and without a leading zero ("[em2_05]", "[em2_5]").
+            QStringList names = {
+                QStringLiteral("[em%1_%2].png").arg(set).arg(number, 2, 10, QLatin1Char('0'))};
+            if (number < 10) {
+                names << QStringLiteral("[em%1_%2].png").arg(set).arg(number);
+            }
+            const QImage face = drawFace(set, number);
+            for (const QString& name : names) {
+                if (!face.save(dir.filePath(name), "PNG")) {
+                    std::fprintf(stderr, "cannot write %s\n", qPrintable(dir.filePath(name)));
+                    return 1;
+                }
             }
         }
     }
