@@ -19,6 +19,8 @@
 #include <fcntl.h>
 #include <set>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -313,14 +315,9 @@ int extractAesFile(zip_t* za, const PlannedEntry& e, const std::string& root, st
     while (rc == SUPZIP_OK && remaining > 0) {
         const size_t n = size_t(std::min<zip_uint64_t>(remaining, buf.size()));
         bool good = freadExactly(zf, buf.data(), n);
-        // Deciphered and checked in cache-sized pieces so the data is fetched from memory once.
+        // Deciphered in cache-sized pieces so the data is fetched from memory once.
         for (size_t off = 0; good && off < n; off += kPiece) {
-            const size_t len = std::min(kPiece, n - off);
-            uint8_t* piece = reinterpret_cast<uint8_t*>(buf.data()) + off;
-            good = aes.decrypt(piece, len);
-            if (good && !deflated) {
-                crc = uint32_t(crc32_z(crc, piece, len));
-            }
+            good = aes.decrypt(reinterpret_cast<uint8_t*>(buf.data()) + off, std::min(kPiece, n - off));
         }
         if (!good) {
             FLOG(FLOG_ERROR, "corrupt entry %s of %s", e.path.c_str(), package);
@@ -329,7 +326,21 @@ int extractAesFile(zip_t* za, const PlannedEntry& e, const std::string& root, st
         }
         remaining -= n;
         if (!deflated) {
+            // The CRC runs on a second core while this thread writes.
+            uint32_t next = crc;
+            std::thread t;
+            try {
+                t = std::thread([&next, crc, &buf, n]() {
+                    next = uint32_t(crc32_z(crc, reinterpret_cast<const Bytef*>(buf.data()), n));
+                });
+            } catch (const std::system_error&) {
+                next = uint32_t(crc32_z(crc, reinterpret_cast<const Bytef*>(buf.data()), n));
+            }
             sink(buf.data(), n, false);
+            if (t.joinable()) {
+                t.join();
+            }
+            crc = next;
             continue;
         }
         zs.next_in = reinterpret_cast<Bytef*>(buf.data());

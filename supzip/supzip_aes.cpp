@@ -60,9 +60,9 @@ bool WinZipAes::init(const char* password, const uint8_t* salt, uint8_t* verifie
 
 // Counter mode with WinZip's block counter: a 64-bit little-endian count from 1 in the first
 // eight bytes of the block, zeros after it.
-bool WinZipAes::crypt(uint8_t* data, size_t len) {
+bool WinZipAes::crypt(const uint8_t* in, uint8_t* data, size_t len) {
     while (len > 0 && m_left_len > 0) {
-        *data++ ^= m_left[16 - m_left_len];
+        *data++ = uint8_t(*in++ ^ m_left[16 - m_left_len]);
         --m_left_len;
         --len;
     }
@@ -88,19 +88,20 @@ bool WinZipAes::crypt(uint8_t* data, size_t len) {
         size_t i = 0;
         for (; i + 8 <= n; i += 8) {
             uint64_t d, k;
-            memcpy(&d, data + i, 8);
+            memcpy(&d, in + i, 8);
             memcpy(&k, s + i, 8);
             d ^= k;
             memcpy(data + i, &d, 8);
         }
         for (; i < n; ++i) {
-            data[i] ^= s[i];
+            data[i] = uint8_t(in[i] ^ s[i]);
         }
         if (n < blocks * 16) {
             // The rest of the last block's keystream serves the next call.
             m_left_len = blocks * 16 - n;
             memcpy(m_left + 16 - m_left_len, s + n, m_left_len);
         }
+        in += n;
         data += n;
         len -= n;
     }
@@ -108,11 +109,15 @@ bool WinZipAes::crypt(uint8_t* data, size_t len) {
 }
 
 bool WinZipAes::encrypt(uint8_t* data, size_t len) {
-    return crypt(data, len) && EVP_MAC_update(m_mac, data, len) == 1;
+    return encrypt(data, data, len);
+}
+
+bool WinZipAes::encrypt(const uint8_t* in, uint8_t* out, size_t len) {
+    return crypt(in, out, len) && EVP_MAC_update(m_mac, out, len) == 1;
 }
 
 bool WinZipAes::decrypt(uint8_t* data, size_t len) {
-    return EVP_MAC_update(m_mac, data, len) == 1 && crypt(data, len);
+    return EVP_MAC_update(m_mac, data, len) == 1 && crypt(data, data, len);
 }
 
 bool WinZipAes::finish(uint8_t* mac) {

@@ -28,6 +28,8 @@ public:
     bool init(const char* password, const uint8_t* salt, uint8_t* verifier);
     // Encrypts in place and adds the cipher text to the authentication code.
     bool encrypt(uint8_t* data, size_t len);
+    // The same from `in` into `out` (which may be `in`).
+    bool encrypt(const uint8_t* in, uint8_t* out, size_t len);
     // Adds the cipher text to the authentication code and decrypts in place.
     bool decrypt(uint8_t* data, size_t len);
     // The first 10 bytes of the authentication code of all cipher text so far.
@@ -36,7 +38,7 @@ public:
     static bool randomSalt(uint8_t* salt);
 
 private:
-    bool crypt(uint8_t* data, size_t len);
+    bool crypt(const uint8_t* in, uint8_t* out, size_t len);
 
     evp_cipher_ctx_st* m_cipher = nullptr;
     evp_mac_ctx_st* m_mac = nullptr;

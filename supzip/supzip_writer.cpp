@@ -14,6 +14,8 @@
 #include <fcntl.h>
 #include <set>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -142,6 +144,24 @@ bool isStoredKind(const std::string& name) {
     return ext == "mp4" || ext == "jpg" || ext == "jpeg" || ext == "png";
 }
 
+// Runs `work` on this thread while the CRC of `data` is computed on another; falls back to one
+// thread when none can be started.
+template <typename Work>
+uint32_t parallelCrc(uint32_t crc, const uint8_t* data, size_t len, Work work, bool& ok) {
+    uint32_t result = crc;
+    std::thread t;
+    try {
+        t = std::thread([&result, crc, data, len]() { result = uint32_t(crc32_z(crc, data, len)); });
+    } catch (const std::system_error&) {
+        result = uint32_t(crc32_z(crc, data, len));
+    }
+    ok = work();
+    if (t.joinable()) {
+        t.join();
+    }
+    return result;
+}
+
 // The archive being extended: where its central directory starts, its records and names.
 struct Archive {
     int fd = -1;
@@ -234,6 +254,9 @@ public:
     Writer(Archive& a, bool encrypt, const char* key)
         : m_a(a), m_encrypt(encrypt), m_key(key), m_pos(a.cd_offset) {
         m_buf.resize(kChunk + 64 * 1024);
+        if (encrypt) {
+            m_in.resize(kChunk);
+        }
     }
 
     bool addTree(const std::string& fsPath, const std::string& name) {
@@ -477,6 +500,38 @@ private:
         uint64_t usize = 0;
         std::vector<uint8_t> inBuf(deflated ? (256u << 10) : 0);
         while (ok && m_flush_ok) {
+            if (!deflated && m_encrypt) {
+                // Stored and enciphered: the CRC of the plain text runs on a second core while this
+                // thread enciphers into the output buffer.
+                flushIfFull(kChunk);
+                const size_t room = std::min(m_buf.size() - m_fill, m_in.size());
+                size_t got = 0;
+                if (!readSome(in, m_in.data(), room, got)) {
+                    FLOG(FLOG_ERROR, "can't read %s: %s", fsPath.c_str(), strerror(errno));
+                    ok = false;
+                    break;
+                }
+                if (got == 0) {
+                    break;
+                }
+                crc = parallelCrc(
+                    crc, m_in.data(), got,
+                    [&]() {
+                        bool good = true;
+                        for (size_t off = 0; good && off < got; off += kPiece) {
+                            const size_t n = std::min(kPiece, got - off);
+                            good = aes.encrypt(m_in.data() + off, m_buf.data() + m_fill + off, n);
+                        }
+                        return good;
+                    },
+                    ok);
+                if (!ok) {
+                    break;
+                }
+                m_fill += got;
+                usize += got;
+                continue;
+            }
             if (!deflated) {
                 // Stored: read straight into the output buffer and encrypt there.
                 flushIfFull(kChunk);
@@ -616,6 +671,7 @@ private:
     const char* m_key;
     uint64_t m_pos;
     std::vector<uint8_t> m_buf;
+    std::vector<uint8_t> m_in;
     size_t m_fill = 0;
     bool m_flush_ok = true;
     std::string m_cd;
