@@ -1,0 +1,84 @@
+// Converts one package to MP4 with the export engine and reports frames, wall time and memory.
+// Usage: bench_export PACKAGE OUTPUT.mp4 WIDTH HEIGHT KBPS
+// Prints: "frames N seconds S rss_kb_at_10 A rss_kb_at_50 B rss_kb_at_90 C" on success.
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+
+#include <cstdio>
+
+#include "VRK2Mp4.h"
+
+namespace {
+long residentKb() {
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly)) {
+        return -1;
+    }
+    for (const QByteArray& line : f.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:")) {
+            return line.mid(6).trimmed().split(' ').first().toLong();
+        }
+    }
+    return -1;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (qgetenv("QT_QPA_PLATFORM") == "offscreen") {
+        qunsetenv("QT_QPA_PLATFORM");  // the export needs a GL context from a real (X) display
+    }
+    QApplication app(argc, argv);
+    if (argc != 6) {
+        fprintf(stderr, "usage: bench_export PACKAGE OUTPUT.mp4 WIDTH HEIGHT KBPS\n");
+        return 1;
+    }
+    auto param = std::make_shared<_RecordParam>();
+    param->width = atoi(argv[3]);
+    param->height = atoi(argv[4]);
+    param->bitrate = atoi(argv[5]);
+    VRK2Mp4 exporter;
+    exporter.prepare(param);
+    QEventLoop loop;
+    bool read = false;
+    if (exporter.openPackage(QString::fromLocal8Bit(argv[1]), [&](int) {
+            QMetaObject::invokeMethod(qApp, [&] {
+                read = true;
+                loop.quit();
+            });
+        }) != 0) {
+        fprintf(stderr, "cannot open %s\n", argv[1]);
+        return 2;
+    }
+    if (!read) {
+        loop.exec();
+    }
+    long frames = 0;
+    long rss[3] = {-1, -1, -1};
+    QObject::connect(&exporter, &VRK2Mp4::signalProgressValueChange, [&](float value) {
+        ++frames;
+        const int slot = value >= 0.9f ? 2 : value >= 0.5f ? 1 : value >= 0.1f ? 0 : -1;
+        if (slot >= 0 && rss[slot] < 0) {
+            rss[slot] = residentKb();
+        }
+    });
+    QObject::connect(&exporter, &VRK2Mp4::signalConvertFinished, &loop, &QEventLoop::quit,
+                     Qt::QueuedConnection);
+    QElapsedTimer timer;
+    timer.start();
+    const int code = exporter.startConvert(QString::fromLocal8Bit(argv[2]));
+    if (code != 0) {
+        fprintf(stderr, "start failed with code %d\n", code);
+        return 3;
+    }
+    loop.exec();
+    const double seconds = timer.elapsed() / 1000.0;
+    if (exporter.errorCode() != 0) {
+        fprintf(stderr, "conversion failed with code %d\n", exporter.errorCode());
+        return 4;
+    }
+    printf("frames %ld seconds %.3f rss_kb_at_10 %ld rss_kb_at_50 %ld rss_kb_at_90 %ld\n", frames, seconds,
+           rss[0], rss[1], rss[2]);
+    return 0;
+}
