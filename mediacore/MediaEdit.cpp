@@ -292,6 +292,7 @@ int mediaRemux(const std::vector<MediaSpan>& spans, const std::string& out_path,
         const int64_t offset_v = fromUs(offset_us, ovst->time_base);
         const int64_t offset_a = oast ? fromUs(offset_us, oast->time_base) : 0;
 
+        std::deque<PacketPtr> audio_tail;
         auto writeAudio = [&](AVPacket* p) -> int {
             if (p->pts == AV_NOPTS_VALUE) {
                 return MEDIA_CODE_SUCCESS;
@@ -303,8 +304,17 @@ int mediaRemux(const std::vector<MediaSpan>& spans, const std::string& out_path,
                 return MEDIA_CODE_SUCCESS;
             }
             if (end_us != INT64_MAX && pts_us + dur_us / 2 >= end_us + in.startUs()) {
-                audio_done = true;
-                return MEDIA_CODE_SUCCESS;
+                // Past the asked end the sound follows the pictures, which may run a few frames on.
+                if (!video_done) {
+                    if (audio_tail.size() < kMaxPendingAudio) {
+                        audio_tail.emplace_back(av_packet_clone(p));
+                    }
+                    return MEDIA_CODE_SUCCESS;
+                }
+                if (pts_us + dur_us / 2 >= base_us + video_end_us) {
+                    audio_done = true;
+                    return MEDIA_CODE_SUCCESS;
+                }
             }
             int64_t shift = fromUs(base_us, iast->time_base);
             int64_t pts = av_rescale_q(p->pts - shift, iast->time_base, oast->time_base) + offset_a;
@@ -404,6 +414,11 @@ int mediaRemux(const std::vector<MediaSpan>& spans, const std::string& out_path,
             int err = av_read_frame(in.ctx(), pkt.get());
             if (err == AVERROR_EOF) {
                 rc = flushTail();
+                video_done = true;
+                while (rc == MEDIA_CODE_SUCCESS && !audio_tail.empty() && !audio_done) {
+                    rc = writeAudio(audio_tail.front().get());
+                    audio_tail.pop_front();
+                }
                 if (rc != MEDIA_CODE_SUCCESS) {
                     return rc;
                 }
@@ -440,9 +455,13 @@ int mediaRemux(const std::vector<MediaSpan>& spans, const std::string& out_path,
                 // Decode order: everything decoded before the end belongs in, so that every
                 // picture shown before the end can be decoded.
                 if (dts >= end_vts) {
-                    video_done = true;
                     av_packet_unref(pkt.get());
                     rc = flushTail();
+                    video_done = true;
+                    while (rc == MEDIA_CODE_SUCCESS && !audio_tail.empty() && !audio_done) {
+                        rc = writeAudio(audio_tail.front().get());
+                        audio_tail.pop_front();
+                    }
                     if (rc != MEDIA_CODE_SUCCESS) {
                         return rc;
                     }
