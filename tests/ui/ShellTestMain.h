@@ -2,6 +2,8 @@
 // Test entry for the shell's widget tests: the settings and logs go to a private temporary home, never
 // into the real user's data directories.
 #include <QApplication>
+#include <QPointer>
+#include <QTimer>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -17,9 +19,10 @@ inline void useTemporaryHome(const QTemporaryDir& home) {
 }
 
 // Polls until `find` returns a widget (up to ~5 s), then hands it to `act`. Used to answer the modal
-// dialogs and menus that the code under test opens and waits on.
+// dialogs and menus that the code under test opens and waits on. Delete the returned timer to stop
+// waiting when nothing came.
 template <typename T, typename Find, typename Act>
-void whenShown(Find find, Act act) {
+QPointer<QTimer> whenShown(Find find, Act act) {
     auto* timer = new QTimer();
     auto* tries = new int(0);
     QObject::connect(timer, &QTimer::timeout, [timer, tries, find, act]() {
@@ -36,6 +39,14 @@ void whenShown(Find find, Act act) {
         }
     });
     timer->start(20);
+    return QPointer<QTimer>(timer);
+}
+
+inline void stopWaiting(QPointer<QTimer> timer) {
+    if (timer) {
+        timer->stop();
+        timer->deleteLater();
+    }
 }
 
 }  // namespace shelltest
