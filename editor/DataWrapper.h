@@ -70,7 +70,8 @@ public:
 
     // Cut: 0 done, -1 no tree, -3 meta.json not written, -4 packing failed, else the engine's code.
     qint16 save(const QString& file);
-    // Merge: engine code other than 2, else 0 done, -1/-2 from packing, -3 meta.json not written.
+    // Merge: engine code other than 2, else 0 done, -1/-2 from packing (-1 also: a session without
+    // a tree), -3 meta.json not written.
     qint16 merge(QList<std::shared_ptr<DataWrapper>> others, int width, int height, const QString& file);
     // Optional: progress of save and merge as a fraction 0..1, called on the thread running them.
     void setProgressCallback(std::function<void(float)> progress);
