@@ -31,7 +31,7 @@ void Template1Widget::onDataWrapper(std::shared_ptr<DataWrapper> session) {
 }
 
 void Template1Widget::onItem(std::shared_ptr<DataWrapper> session, std::shared_ptr<_VRKItemBase> item) {
-    templateviews::forwardItem(m_views, session, item);
+    templateviews::forwardItem(this, m_views, session, item);
 }
 
 void Template1Widget::onItemList(std::shared_ptr<DataWrapper> session,

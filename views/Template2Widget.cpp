@@ -44,7 +44,7 @@ void Template2Widget::onDataWrapper(std::shared_ptr<DataWrapper> session) {
 }
 
 void Template2Widget::onItem(std::shared_ptr<DataWrapper> session, std::shared_ptr<_VRKItemBase> item) {
-    templateviews::forwardItem(m_views, session, item);
+    templateviews::forwardItem(this, m_views, session, item);
 }
 
 void Template2Widget::onItemList(std::shared_ptr<DataWrapper> session,

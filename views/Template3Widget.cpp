@@ -39,7 +39,7 @@ void Template3Widget::onDataWrapper(std::shared_ptr<DataWrapper> session) {
 }
 
 void Template3Widget::onItem(std::shared_ptr<DataWrapper> session, std::shared_ptr<_VRKItemBase> item) {
-    templateviews::forwardItem(m_views, session, item);
+    templateviews::forwardItem(this, m_views, session, item);
 }
 
 void Template3Widget::onItemList(std::shared_ptr<DataWrapper> session,

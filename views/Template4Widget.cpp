@@ -58,7 +58,7 @@ void Template4Widget::onDataWrapper(std::shared_ptr<DataWrapper> session) {
 }
 
 void Template4Widget::onItem(std::shared_ptr<DataWrapper> session, std::shared_ptr<_VRKItemBase> item) {
-    templateviews::forwardItem(m_views, session, item);
+    templateviews::forwardItem(this, m_views, session, item);
 }
 
 void Template4Widget::onItemList(std::shared_ptr<DataWrapper> session,

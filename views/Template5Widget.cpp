@@ -80,7 +80,7 @@ void Template5Widget::onDataWrapper(std::shared_ptr<DataWrapper> session) {
 }
 
 void Template5Widget::onItem(std::shared_ptr<DataWrapper> session, std::shared_ptr<_VRKItemBase> item) {
-    templateviews::forwardItem(m_views, session, item);
+    templateviews::forwardItem(this, m_views, session, item);
 }
 
 void Template5Widget::onItemList(std::shared_ptr<DataWrapper> session,

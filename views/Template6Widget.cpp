@@ -40,7 +40,7 @@ void Template6Widget::onDataWrapper(std::shared_ptr<DataWrapper> session) {
 }
 
 void Template6Widget::onItem(std::shared_ptr<DataWrapper> session, std::shared_ptr<_VRKItemBase> item) {
-    templateviews::forwardItem(m_views, session, item);
+    templateviews::forwardItem(this, m_views, session, item);
 }
 
 void Template6Widget::onItemList(std::shared_ptr<DataWrapper> session,

@@ -1,5 +1,6 @@
 #include "TemplateViews.h"
 
+#include <QPointer>
 #include <QWidget>
 
 namespace templateviews {
@@ -26,10 +27,15 @@ void forwardDataWrapper(const QList<DataWrapperObserver*>& views,
     }
 }
 
-void forwardItem(const QList<DataWrapperObserver*>& views, const std::shared_ptr<DataWrapper>& session,
-                 const std::shared_ptr<_VRKItemBase>& item) {
-    for (DataWrapperObserver* view : views) {
+void forwardItem(QObject* owner, const QList<DataWrapperObserver*>& views,
+                 const std::shared_ptr<DataWrapper>& session, const std::shared_ptr<_VRKItemBase>& item) {
+    QPointer<QObject> alive(owner);
+    const QList<DataWrapperObserver*> copy = views;  // the list dies with its template
+    for (DataWrapperObserver* view : copy) {
         view->onItem(session, item);
+        if (!alive) {
+            return;
+        }
     }
 }
 

@@ -6,6 +6,7 @@
 
 #include "DataWrapperObserver.h"
 
+class QObject;
 class QWidget;
 
 namespace templateviews {
@@ -20,8 +21,10 @@ void prepareMediaArea(QWidget* area);
 // Every observer operation goes to every view, in list order, synchronously.
 void forwardDataWrapper(const QList<DataWrapperObserver*>& views,
                         const std::shared_ptr<DataWrapper>& session);
-void forwardItem(const QList<DataWrapperObserver*>& views, const std::shared_ptr<DataWrapper>& session,
-                 const std::shared_ptr<_VRKItemBase>& item);
+// `owner` is the template: a view may let pending events run (the whiteboard does), and the
+// template may be gone when it returns; the forwarding stops then.
+void forwardItem(QObject* owner, const QList<DataWrapperObserver*>& views,
+                 const std::shared_ptr<DataWrapper>& session, const std::shared_ptr<_VRKItemBase>& item);
 void forwardItemList(const QList<DataWrapperObserver*>& views, const std::shared_ptr<DataWrapper>& session,
                      const QList<std::shared_ptr<_VRKItemBase>>& items, int kind);
 void forwardValue(const QList<DataWrapperObserver*>& views, const std::shared_ptr<DataWrapper>& session,

@@ -205,6 +205,15 @@ private slots:
         t5.onItemList(nullptr, {}, VRK_KIND_QUESTION);
         QVERIFY(t5.qaView()->questionWidgets().isEmpty());
 
+        // a template deleted while its whiteboard lets pending events run stops forwarding
+        auto* doomed = new Template5Widget;
+        doomed->onItem(nullptr, page("d", 1, 320, 180, "#"));
+        QPointer<Template5Widget> guard(doomed);
+        QMetaObject::invokeMethod(
+            qApp, [&] { delete doomed; }, Qt::QueuedConnection);
+        doomed->onItem(nullptr, draw(2, "d", 1, "x"));
+        QVERIFY(guard.isNull());
+
         // template 6 forwards to its Q&A column
         Template6Widget t6;
         t6.onItem(nullptr, question("9", "C", "shown?"));
