@@ -10,6 +10,9 @@
 #include <QTemporaryDir>
 
 #include <JlCompress.h>
+#include <quazip.h>
+#include <quazipfile.h>
+#include <quazipnewinfo.h>
 
 #include <cstdio>
 #include <ctime>
@@ -169,6 +172,90 @@ qint16 FileHandler::copyPageImages(std::shared_ptr<_RootItem> root) {
     return 0;
 }
 
+namespace {
+
+// Media inside a package is already compressed: storing it packs at disk speed, while deflating it
+// costs most of a cut's time for a gain of a few bytes.
+bool isStoredEntry(const QString& name) {
+    const QString suffix = QFileInfo(name).suffix().toLower();
+    return suffix == QLatin1String("mp4") || suffix == QLatin1String("jpg") ||
+           suffix == QLatin1String("jpeg") || suffix == QLatin1String("png") || name == QLatin1String("c");
+}
+
+bool addPlainEntries(QuaZip& zip, const QString& dirPath, const QString& prefix) {
+    const QDir dir(dirPath);
+    // Hidden entries and links stay out, as with the toolkit's own directory packing.
+    const QFileInfoList entries =
+        dir.entryInfoList(QDir::Dirs | QDir::Files | QDir::NoSymLinks | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QFileInfo& entry : entries) {
+        const QString name = prefix + entry.fileName();
+        if (entry.isDir()) {
+            QuaZipFile dirEntry(&zip);
+            if (!dirEntry.open(QIODevice::WriteOnly, QuaZipNewInfo(name + QLatin1Char('/'), entry.filePath()),
+                               nullptr, 0, 0, 0)) {
+                return false;
+            }
+            dirEntry.close();
+            if (dirEntry.getZipError() != 0 ||
+                !addPlainEntries(zip, entry.filePath(), name + QLatin1Char('/'))) {
+                return false;
+            }
+            continue;
+        }
+        QFile in(entry.filePath());
+        if (!in.open(QIODevice::ReadOnly)) {
+            return false;
+        }
+        const bool store = isStoredEntry(name);
+        // Zip64 headers only where the 32-bit fields cannot hold the entry; small entries keep the
+        // classic layout that every reader accepts.
+        zip.setZip64Enabled(entry.size() >= qint64(0x7fffffff));
+        QuaZipFile out(&zip);
+        if (!out.open(QIODevice::WriteOnly, QuaZipNewInfo(name, entry.filePath()), nullptr, 0,
+                      store ? 0 : Z_DEFLATED, store ? 0 : Z_DEFAULT_COMPRESSION)) {
+            return false;
+        }
+        QByteArray buffer(1 << 20, Qt::Uninitialized);
+        for (;;) {
+            const qint64 n = in.read(buffer.data(), buffer.size());
+            if (n < 0) {
+                return false;
+            }
+            if (n == 0) {
+                break;
+            }
+            if (out.write(buffer.constData(), n) != n) {
+                return false;
+            }
+        }
+        out.close();
+        if (out.getZipError() != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Packs a directory's content into a plain zip (entries relative to the directory).
+bool packPlainDir(const QString& zipPath, const QString& dirPath) {
+    if (!QFileInfo(dirPath).isDir()) {
+        return false;
+    }
+    QuaZip zip(zipPath);
+    if (!zip.open(QuaZip::mdCreate)) {
+        return false;
+    }
+    const bool ok = addPlainEntries(zip, dirPath, QString());
+    zip.close();
+    if (!ok || zip.getZipError() != 0) {
+        QFile::remove(zipPath);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 qint16 FileHandler::compress(std::shared_ptr<_RootItem> root, const QString& outPath) {
     if (copyPageImages(root) < 0) {
         FLOG(FLOG_ERROR, "copy file to temp dir is fail.");
@@ -191,7 +278,7 @@ qint16 FileHandler::compress(std::shared_ptr<_RootItem> root, const QString& out
     const QString tmpPackage = staging.path() + QStringLiteral("/package.vrk");
 
     if (!encrypted) {
-        if (!JlCompress::compressDir(tmpPackage, root->tmp_edit_path, true)) {
+        if (!packPlainDir(tmpPackage, root->tmp_edit_path)) {
             FLOG(FLOG_ERROR, "compress root_item to zip is fail.");
             return -2;
         }
