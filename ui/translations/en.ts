@@ -1,6 +1,39 @@
 <?xml version="1.0" encoding="utf-8"?>
 <!DOCTYPE TS>
-<TS version="2.1">
+<TS version="2.1" language="en_US">
+<context>
+    <name>AnswerWidget</name>
+    <message>
+        <source>Form</source>
+        <translation>Form</translation>
+    </message>
+    <message>
+        <source>Teacher</source>
+        <translation>Teacher</translation>
+    </message>
+</context>
+<context>
+    <name>CSuspensionWidget</name>
+    <message>
+        <source>Microsoft YaHei UI</source>
+        <translation>Microsoft YaHei UI</translation>
+    </message>
+</context>
+<context>
+    <name>ChatView</name>
+    <message>
+        <source>Form</source>
+        <translation>Form</translation>
+    </message>
+    <message>
+        <source>Chat records</source>
+        <translation>Chat records</translation>
+    </message>
+    <message>
+        <source>systemMsg</source>
+        <translation>systemMsg</translation>
+    </message>
+</context>
 <context>
     <name>MainWindow</name>
     <message>
@@ -128,6 +161,213 @@
     </message>
 </context>
 <context>
+    <name>PlotView</name>
+    <message>
+        <source>Microsoft YaHei UI</source>
+        <translation>Microsoft YaHei UI</translation>
+    </message>
+</context>
+<context>
+    <name>QuesionWidget</name>
+    <message>
+        <source>Microsoft YaHei UI</source>
+        <translation>Microsoft YaHei UI</translation>
+    </message>
+    <message>
+        <source>Form</source>
+        <translation>Form</translation>
+    </message>
+</context>
+<context>
+    <name>QuestionAnswerView</name>
+    <message>
+        <source>Form</source>
+        <translation>Form</translation>
+    </message>
+    <message>
+        <source>Q&amp;A records</source>
+        <translation>Q&amp;A records</translation>
+    </message>
+</context>
+<context>
+    <name>ResourceEditWidget</name>
+    <message>
+        <source>Playback Cut</source>
+        <translation>Playback Cut</translation>
+    </message>
+    <message>
+        <source>setStart</source>
+        <translation>setStart</translation>
+    </message>
+    <message>
+        <source>setEnd</source>
+        <translation>setEnd</translation>
+    </message>
+    <message>
+        <source>add</source>
+        <translation>add</translation>
+    </message>
+    <message>
+        <source>Start time:</source>
+        <translation>Start time:</translation>
+    </message>
+    <message>
+        <source>End time:</source>
+        <translation>End time:</translation>
+    </message>
+    <message>
+        <source>Add File</source>
+        <translation>Add File</translation>
+    </message>
+    <message>
+        <source>output option</source>
+        <translation>output option</translation>
+    </message>
+    <message>
+        <source>segments has been add(0/10)</source>
+        <translation>segments has been add(0/10)</translation>
+    </message>
+    <message>
+        <source>order</source>
+        <translation>order</translation>
+    </message>
+    <message>
+        <source>Start-stop time</source>
+        <translation>Start-stop time</translation>
+    </message>
+    <message>
+        <source>duration</source>
+        <translation>duration</translation>
+    </message>
+    <message>
+        <source>Ok</source>
+        <translation>Ok</translation>
+    </message>
+    <message>
+        <source>Open File</source>
+        <translation>Open File</translation>
+    </message>
+    <message>
+        <source>Images (*.vrk)</source>
+        <translation>Images (*.vrk)</translation>
+    </message>
+    <message>
+        <source>can't parse the resource file.</source>
+        <translation>can't parse the resource file.</translation>
+    </message>
+    <message>
+        <source>error</source>
+        <translation>error</translation>
+    </message>
+    <message>
+        <source>Video should not be less than 1 minutes</source>
+        <translation>Video should not be less than 1 minutes</translation>
+    </message>
+    <message>
+        <source>The interception task has not been saved, is it sure to close it?</source>
+        <translation>The interception task has not been saved, is it sure to close it?</translation>
+    </message>
+    <message>
+        <source>exit</source>
+        <translation>exit</translation>
+    </message>
+    <message>
+        <source>Clips are less than 20</source>
+        <translation>Clips are less than 20</translation>
+    </message>
+    <message>
+        <source>duration shall be more than 10 seconds</source>
+        <translation>duration shall be more than 10 seconds</translation>
+    </message>
+    <message>
+        <source>segment overlaps the added segment,please reselect</source>
+        <translation>segment overlaps the added segment,please reselect</translation>
+    </message>
+    <message>
+        <source>segments has been added</source>
+        <translation>segments has been added</translation>
+    </message>
+</context>
+<context>
+    <name>ResourceMergeWidget</name>
+    <message>
+        <source>Microsoft YaHei UI</source>
+        <translation>Microsoft YaHei UI</translation>
+    </message>
+    <message>
+        <source>Playback Megre</source>
+        <translation>Playback Megre</translation>
+    </message>
+    <message>
+        <source>file</source>
+        <translation>file</translation>
+    </message>
+    <message>
+        <source>file size</source>
+        <translation>file size</translation>
+    </message>
+    <message>
+        <source>Up</source>
+        <translation>Up</translation>
+    </message>
+    <message>
+        <source>Down</source>
+        <translation>Down</translation>
+    </message>
+    <message>
+        <source>     Remove</source>
+        <translation>     Remove</translation>
+    </message>
+    <message>
+        <source>Clear</source>
+        <translation>Clear</translation>
+    </message>
+    <message>
+        <source>Add File</source>
+        <translation>Add File</translation>
+    </message>
+    <message>
+        <source>output option</source>
+        <translation>output option</translation>
+    </message>
+    <message>
+        <source>Ok</source>
+        <translation>Ok</translation>
+    </message>
+    <message>
+        <source>%1 files</source>
+        <translation>%1 files</translation>
+    </message>
+    <message>
+        <source>Open File</source>
+        <translation>Open File</translation>
+    </message>
+    <message>
+        <source>Images (*.vrk)</source>
+        <translation>Images (*.vrk)</translation>
+    </message>
+    <message>
+        <source>files size more than 5G.</source>
+        <translation>files size more than 5G.</translation>
+    </message>
+    <message>
+        <source>error</source>
+        <translation>error</translation>
+    </message>
+    <message>
+        <source>The number of merge files cannot above 10!</source>
+        <translation>The number of merge files cannot above 10!</translation>
+    </message>
+    <message>
+        <source>The megre task has not been saved, is it sure to close it?</source>
+        <translation>The megre task has not been saved, is it sure to close it?</translation>
+    </message>
+    <message>
+        <source>exit</source>
+        <translation>exit</translation>
+    </message>
+</context>
+<context>
     <name>SystemSetting</name>
     <message>
         <source>SystemSetting</source>
@@ -196,6 +436,140 @@
         <source>cut fail.</source>
         <translation>cut fail.</translation>
     </message>
+    <message>
+        <source>convert fail.</source>
+        <translation>convert fail.</translation>
+    </message>
+</context>
+<context>
+    <name>Template2Widget</name>
+    <message>
+        <source>Form</source>
+        <translation>Form</translation>
+    </message>
+</context>
+<context>
+    <name>Template3Widget</name>
+    <message>
+        <source>Form</source>
+        <translation>Form</translation>
+    </message>
+</context>
+<context>
+    <name>Template4Widget</name>
+    <message>
+        <source>Form</source>
+        <translation>Form</translation>
+    </message>
+</context>
+<context>
+    <name>Template5Widget</name>
+    <message>
+        <source>Form</source>
+        <translation>Form</translation>
+    </message>
+</context>
+<context>
+    <name>Template6Widget</name>
+    <message>
+        <source>Form</source>
+        <translation>Form</translation>
+    </message>
+</context>
+<context>
+    <name>VRK2Mp4Widget</name>
+    <message>
+        <source>Form</source>
+        <translation>Form</translation>
+    </message>
+    <message>
+        <source>Convert</source>
+        <translation>Convert</translation>
+    </message>
+    <message>
+        <source>Select file:</source>
+        <translation>Select file:</translation>
+    </message>
+    <message>
+        <source>Browser...</source>
+        <translation>Browser...</translation>
+    </message>
+    <message>
+        <source>Output path:</source>
+        <translation>Output path:</translation>
+    </message>
+    <message>
+        <source>Select...</source>
+        <translation>Select...</translation>
+    </message>
+    <message>
+        <source>Width:</source>
+        <translation>Width:</translation>
+    </message>
+    <message>
+        <source>Height:</source>
+        <translation>Height:</translation>
+    </message>
+    <message>
+        <source>Video bitrate:</source>
+        <translation>Video bitrate:</translation>
+    </message>
+    <message>
+        <source>Loading resource file...</source>
+        <translation>Loading resource file...</translation>
+    </message>
+    <message>
+        <source>Open File</source>
+        <translation>Open File</translation>
+    </message>
+    <message>
+        <source>Video</source>
+        <translation>Video</translation>
+    </message>
+    <message>
+        <source>Save file</source>
+        <translation>Save file</translation>
+    </message>
+    <message>
+        <source>Video (*.mp4)</source>
+        <translation>Video (*.mp4)</translation>
+    </message>
+    <message>
+        <source>Warning</source>
+        <translation>Warning</translation>
+    </message>
+    <message>
+        <source>Please select a VRK file.</source>
+        <translation>Please select a VRK file.</translation>
+    </message>
+    <message>
+        <source>Output file cannot be empty.</source>
+        <translation>Output file cannot be empty.</translation>
+    </message>
+    <message>
+        <source>Param of record is nullptr!</source>
+        <translation>Param of record is nullptr!</translation>
+    </message>
+    <message>
+        <source>The bitrate must be in the range of 100-3000!</source>
+        <translation>The bitrate must be in the range of 100-3000!</translation>
+    </message>
+    <message>
+        <source>The width or height must be in the range of 480-3840!</source>
+        <translation>The width or height must be in the range of 480-3840!</translation>
+    </message>
+    <message>
+        <source>Cannot open VRK file</source>
+        <translation>Cannot open VRK file</translation>
+    </message>
+    <message>
+        <source>Current graphics card does not support OpenGL core mode.</source>
+        <translation>Current graphics card does not support OpenGL core mode.</translation>
+    </message>
+    <message>
+        <source>Start convert error,code:</source>
+        <translation>Start convert error,code:</translation>
+    </message>
 </context>
 <context>
     <name>VRKMessageBox</name>
@@ -218,6 +592,13 @@
     <message>
         <source>Microsoft YaHei UI</source>
         <translation>Microsoft YaHei UI</translation>
+    </message>
+</context>
+<context>
+    <name>operateCell</name>
+    <message>
+        <source>Form</source>
+        <translation>Form</translation>
     </message>
 </context>
 </TS>
