@@ -18,7 +18,7 @@ inline void useTemporaryHome(const QTemporaryDir& home) {
     qputenv("XDG_CACHE_HOME", h + "/.cache");
 }
 
-// Polls until `find` returns a widget (up to ~5 s), then hands it to `act`. Used to answer the modal
+// Polls until `find` returns a widget (up to ~30 s), then hands it to `act`. Used to answer the modal
 // dialogs and menus that the code under test opens and waits on. Delete the returned timer to stop
 // waiting when nothing came.
 template <typename T, typename Find, typename Act>
@@ -32,7 +32,7 @@ QPointer<QTimer> whenShown(Find find, Act act) {
             timer->deleteLater();
             delete tries;
             act(w);
-        } else if (++(*tries) > 250) {
+        } else if (++(*tries) > 1500) {
             timer->stop();
             timer->deleteLater();
             delete tries;
