@@ -99,6 +99,7 @@ struct RecorderOutput {
     AVStream* astream = nullptr;
     SwsContext* to_yuv = nullptr;     // picture -> encoder frame
     SwsContext* to_planar = nullptr;  // decoded frame in another format -> YUV 4:2:0
+    int planar_key[3] = {0, 0, -1};   // width, height and format to_planar was made for
     AVFrame* enc_frame = nullptr;
     AVFrame* planar_frame = nullptr;
     // Audio re-encode (only when the input's audio cannot be copied into MP4).
@@ -574,9 +575,17 @@ int MediaRecorder::record(RecorderInput& in) {
                     return RECORD_CODEC;
                 }
             }
-            out.to_planar =
-                sws_getCachedContext(out.to_planar, w, h, AVPixelFormat(f->format), w, h, AV_PIX_FMT_YUVJ420P,
-                                     SWS_BILINEAR, nullptr, nullptr, nullptr);
+            // Made once per input geometry: a cached context would be rebuilt for every frame, since
+            // swscale rewrites the full-range format internally and the cache then never matches.
+            if (!out.to_planar || out.planar_key[0] != w || out.planar_key[1] != h ||
+                out.planar_key[2] != f->format) {
+                sws_freeContext(out.to_planar);
+                out.to_planar = sws_getContext(w, h, AVPixelFormat(f->format), w, h, AV_PIX_FMT_YUVJ420P,
+                                               SWS_BILINEAR, nullptr, nullptr, nullptr);
+                out.planar_key[0] = w;
+                out.planar_key[1] = h;
+                out.planar_key[2] = f->format;
+            }
             if (!out.to_planar) {
                 RLOG(LOG_ERROR, "cannot convert decoded frames of format %d", f->format);
                 return RECORD_CODEC;
