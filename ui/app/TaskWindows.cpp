@@ -4,6 +4,7 @@
 
 #include "ResourceEditWidget.h"
 #include "ResourceMergeWidget.h"
+#include "VRK2Mp4Widget.h"
 
 namespace {
 QMap<int, TaskWindowFactory>& factories() {
@@ -37,6 +38,10 @@ std::shared_ptr<TaskInterface> createTaskWindow(int taskType) {
             return std::make_shared<ResourceEditWidget>();
         case TaskType::Merge:
             return std::make_shared<ResourceMergeWidget>();
+        case TaskType::Convert:
+            // Deleted at once: its destructor stops the recording, so no queued report can reach it
+            // afterwards, and a conversion still running at exit removes its temporary file.
+            return std::make_shared<VRK2Mp4Widget>();
         default:
             return nullptr;
     }
