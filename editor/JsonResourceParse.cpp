@@ -10,6 +10,9 @@
 #include <QSaveFile>
 
 #include <algorithm>
+#include <charconv>
+#include <cstdlib>
+#include <cstring>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -24,16 +27,16 @@ namespace {
 using L = QLatin1String;
 
 // A JSON number that is a whole value representable in 32 bits; anything else is 0.
-qint32 toInt32(const QJsonValue& v) {
-    if (!v.isDouble()) {
-        return 0;
-    }
-    const double d = v.toDouble();
+qint32 int32Of(double d) {
     if (!std::isfinite(d) || std::trunc(d) != d || d < double(std::numeric_limits<qint32>::min()) ||
         d > double(std::numeric_limits<qint32>::max())) {
         return 0;
     }
     return qint32(d);
+}
+
+qint32 toInt32(const QJsonValue& v) {
+    return v.isDouble() ? int32Of(v.toDouble()) : 0;
 }
 
 // Keeps the low 16 bits of a 32-bit value (70000 -> 4464, 40000 -> -25536).
@@ -56,32 +59,40 @@ bool toBool(const QJsonValue& v) {
 
 // Seconds in the file, milliseconds in memory. Seconds beyond the 32-bit millisecond range saturate
 // rather than wrap, so that such an event stays after every real one instead of jumping before them.
-qint32 toSec(const QJsonValue& v) {
-    const qint64 ms = qint64(toInt32(v)) * 1000;
+qint32 secOf(qint32 seconds) {
+    const qint64 ms = qint64(seconds) * 1000;
     return qint32(qBound<qint64>(std::numeric_limits<qint32>::min(), ms, std::numeric_limits<qint32>::max()));
+}
+
+qint32 toSec(const QJsonValue& v) {
+    return secOf(toInt32(v));
 }
 
 // A decimal number held in a JSON string, in single precision. Non-finite values would poison the
 // geometry of the views, so they count as not a number.
-double toNumText(const QJsonValue& v) {
-    if (!v.isString()) {
-        return 0.0;
-    }
+double numTextOf(const QString& text) {
     bool ok = false;
-    const float f = v.toString().toFloat(&ok);
+    const float f = text.toFloat(&ok);
     if (!ok || !std::isfinite(f)) {
         return 0.0;
     }
     return double(f);
 }
 
+double toNumText(const QJsonValue& v) {
+    return v.isString() ? numTextOf(v.toString()) : 0.0;
+}
+
 // The clock value goes through fixed-point text so that it is rounded to a whole number and values
 // outside the 64-bit range give 0 instead of an undefined conversion.
-qint64 toServerTime(const QJsonValue& v) {
-    const double d = v.isDouble() ? v.toDouble() : 0.0;
+qint64 serverTimeOf(double d) {
     bool ok = false;
     const qint64 n = QString::number(d, 'f', 0).toLongLong(&ok, 10);
     return ok ? n : 0;
+}
+
+qint64 toServerTime(const QJsonValue& v) {
+    return serverTimeOf(v.isDouble() ? v.toDouble() : 0.0);
 }
 
 // Question and answer ids live as decimal text in memory and as numbers in the file.
@@ -98,6 +109,13 @@ qint32 idNumber(const QString& text) {
 // Draw types whose "page" is written as a string.
 bool pageIsText(qint16 type) {
     return type == 2 || type == 3 || type == 4 || type == 5 || type == 9;
+}
+
+// Equal times keep the file's order.
+void sortPageChanges(QList<std::shared_ptr<_PageChangeItem>>& pages) {
+    std::stable_sort(pages.begin(), pages.end(),
+                     [](const std::shared_ptr<_PageChangeItem>& a,
+                        const std::shared_ptr<_PageChangeItem>& b) { return a->time < b->time; });
 }
 
 QJsonObject parseDocumentObject(const QByteArray& bytes) {
@@ -248,13 +266,131 @@ QJsonArray writeEvents(const QList<std::shared_ptr<Item>>& list, Writer writer) 
     return array;
 }
 
+// Growing byte buffer for the writer. QByteArray's append goes through an out-of-line call with
+// its sharing checks for every small piece, which was a large share of the time of a long class.
+class TextBuffer {
+public:
+    TextBuffer() = default;
+    TextBuffer(const TextBuffer&) = delete;
+    TextBuffer& operator=(const TextBuffer&) = delete;
+    ~TextBuffer() { std::free(m_data); }
+
+    int size() const { return int(m_size); }
+    const char* constData() const { return m_data; }
+    void truncate(int n) { m_size = size_t(n); }
+
+    // Space for at least n more bytes; write through the pointer, then call commit.
+    char* tail(size_t n) {
+        if (m_size + n > m_capacity) {
+            grow(m_size + n);
+        }
+        return m_data + m_size;
+    }
+    void commit(const char* end) { m_size = size_t(end - m_data); }
+
+    void append(const char* s, int n) {
+        std::memcpy(tail(size_t(n)), s, size_t(n));
+        m_size += size_t(n);
+    }
+    // String literals only: their length is known at compile time.
+    template <size_t N>
+    TextBuffer& operator+=(const char (&s)[N]) {
+        append(s, int(N - 1));
+        return *this;
+    }
+    TextBuffer& operator+=(char c) {
+        *tail(1) = c;
+        ++m_size;
+        return *this;
+    }
+    TextBuffer& operator+=(const QByteArray& b) {
+        append(b.constData(), b.size());
+        return *this;
+    }
+
+private:
+    void grow(size_t need) {
+        size_t capacity = m_capacity < 4096 ? 4096 : m_capacity * 2;
+        while (capacity < need) {
+            capacity *= 2;
+        }
+        char* data = static_cast<char*>(std::realloc(m_data, capacity));
+        Q_CHECK_PTR(data);
+        m_data = data;
+        m_capacity = capacity;
+    }
+
+    char* m_data = nullptr;
+    size_t m_size = 0;
+    size_t m_capacity = 0;
+};
+
+// Decimal text of an integer into out (at least 20 bytes); returns the end.
+char* writeInteger(char* out, qint64 v) {
+    char digits[20];
+    int n = 0;
+    quint64 u = v < 0 ? quint64(0) - quint64(v) : quint64(v);
+    do {
+        digits[n++] = char('0' + u % 10);
+        u /= 10;
+    } while (u != 0);
+    if (v < 0) {
+        *out++ = '-';
+    }
+    while (n > 0) {
+        *out++ = digits[--n];
+    }
+    return out;
+}
+
+// Fixed-point text of v with 1 to 6 decimals, correctly rounded from the exact binary value, as the
+// toolkit writes it. Returns the end, or nullptr when the toolkit's own formatting must decide:
+// zero (its sign), non-finite and very large or tiny values, results that round to zero (sign of
+// "-0.000000") and exact ties (the toolkit rounds them away from zero, the C library to even).
+char* writeFixed(char* out, double v, int decimals) {
+    const double a = std::fabs(v);
+    if (!(a >= 1e-7 && a < 1e9) || decimals < 1 || decimals > 6) {
+        return nullptr;
+    }
+    static const quint64 kPow10[] = {1, 10, 100, 1000, 10000, 100000, 1000000};
+    int exponent = 0;
+    const double fraction = std::frexp(a, &exponent);  // a = fraction * 2^exponent, fraction in [0.5, 1)
+    const quint64 mantissa = quint64(std::ldexp(fraction, 53));
+    const int shift = 53 - exponent;  // a = mantissa * 2^-shift; 23 <= shift <= 77 in this range
+    const unsigned __int128 scaled = static_cast<unsigned __int128>(mantissa) * kPow10[decimals];
+    unsigned __int128 q = scaled >> shift;
+    const unsigned __int128 rest = scaled - (q << shift);
+    const unsigned __int128 half = static_cast<unsigned __int128>(1) << (shift - 1);
+    if (rest == half) {
+        return nullptr;
+    }
+    if (rest > half) {
+        ++q;
+    }
+    if (q == 0) {
+        return nullptr;
+    }
+    const quint64 units = quint64(q);
+    if (v < 0) {
+        *out++ = '-';
+    }
+    out = writeInteger(out, qint64(units / kPow10[decimals]));
+    *out++ = '.';
+    quint64 frac = units % kPow10[decimals];
+    for (int i = decimals - 1; i >= 0; --i) {
+        out[i] = char('0' + frac % 10);
+        frac /= 10;
+    }
+    return out + decimals;
+}
+
 // Serializes a whole tree straight into compact JSON text. It produces exactly the bytes that the
 // per-record writers below would give through QJsonDocument (keys in the same ascending order, the
 // same escaping and number forms), without building a QJsonObject per record, which dominated the
 // time of writing a long class.
 class DocumentWriter {
 public:
-    QByteArray m_out;
+    TextBuffer m_out;
     std::unique_ptr<DocumentWriter> m_inner;  // reused buffer for the "data" texts
 
     void root(const _RootItem& root) {
@@ -274,9 +410,7 @@ private:
     // escaped and lone surrogates as \u escapes. Written through a pointer into space reserved for
     // the worst case (6 bytes per UTF-16 unit), then trimmed.
     void str(const QString& s) {
-        const int start = m_out.size();
-        m_out.resize(start + 6 * s.size() + 2);
-        char* w = m_out.data() + start;
+        char* w = m_out.tail(size_t(6) * size_t(s.size()) + 2);
         *w++ = '"';
         const ushort* p = s.utf16();
         const ushort* const end = p + s.size();
@@ -345,12 +479,12 @@ private:
             }
         }
         *w++ = '"';
-        m_out.resize(int(w - m_out.constData()));
+        m_out.commit(w);
     }
 
     // Compact JSON text as a string value: it holds no control characters (those are escaped
     // inside it), so only quotes and backslashes need escaping; UTF-8 passes through.
-    void jsonTextAsString(const QByteArray& text) {
+    void jsonTextAsString(const TextBuffer& text) {
         m_out += '"';
         const char* run = text.constData();
         const char* const end = run + text.size();
@@ -365,16 +499,24 @@ private:
         m_out += '"';
     }
 
-    // Text that needs no escaping (fixed-point numbers).
-    void plainStr(const QString& s) {
-        m_out += '"';
-        m_out += s.toLatin1();
-        m_out += '"';
+    // A number as a JSON string ("page" of the shape types).
+    void numStr(qint64 v) {
+        char* w = m_out.tail(24);
+        *w++ = '"';
+        w = writeInteger(w, v);
+        *w++ = '"';
+        m_out.commit(w);
     }
 
-    void num(qint64 v) { m_out += QByteArray::number(v); }
-    void boolean(bool v) { m_out += v ? "true" : "false"; }
-    // The 64-bit clock goes m_out as a JSON double, as QJsonValue keeps it.
+    void num(qint64 v) { m_out.commit(writeInteger(m_out.tail(20), v)); }
+    void boolean(bool v) {
+        if (v) {
+            m_out += "true";
+        } else {
+            m_out += "false";
+        }
+    }
+    // The 64-bit clock goes out as a JSON double, as QJsonValue keeps it.
     void clock(qint64 v) {
         const double d = double(v);
         m_out += QByteArray::number(d, 'f', QLocale::FloatingPointShortest);
@@ -501,7 +643,7 @@ private:
         m_out += '}';
     }
 
-    // Writes one array; records that are empty are logged and left m_out.
+    // Writes one array; records that are empty are logged and left out.
     template <typename Item, typename Fn>
     void array(const QList<std::shared_ptr<Item>>& list, const char* emptyLine, Fn fn) {
         m_out += '[';
@@ -581,7 +723,7 @@ private:
         if (!m_inner) {
             m_inner.reset(new DocumentWriter);
         }
-        m_inner->m_out.resize(0);
+        m_inner->m_out.truncate(0);
         m_inner->drawData(d.data);
         jsonTextAsString(m_inner->m_out);
         m_out += ",\"docName\":";
@@ -593,22 +735,18 @@ private:
         m_out += '}';
     }
 
-    // Fixed-point text of a coordinate. The C library gives the same correctly rounded digits as the
-    // toolkit for ordinary values at a fraction of the cost; zero and non-finite values keep the
-    // toolkit's spelling.
+    // Fixed-point text of a coordinate: computed directly for ordinary values, by the toolkit for
+    // the cases where its spelling must decide (see writeFixed).
     void fixedStr(double v, int decimals) {
-        m_out += '"';
-        if (v != 0.0 && std::isfinite(v)) {
-            char buf[64];
-            const int n = snprintf(buf, sizeof(buf), "%.*f", decimals, v);
-            if (n > 0 && n < int(sizeof(buf))) {
-                m_out.append(buf, n);
-            } else {
-                m_out += QByteArray::number(v, 'f', decimals);
-            }
-        } else {
-            m_out += QByteArray::number(v, 'f', decimals);
+        char* w = m_out.tail(40);
+        *w++ = '"';
+        if (char* end = writeFixed(w, v, decimals)) {
+            *end++ = '"';
+            m_out.commit(end);
+            return;
         }
+        m_out.commit(w);
+        m_out += QByteArray::number(v, 'f', decimals);
         m_out += '"';
     }
 
@@ -660,7 +798,10 @@ private:
         } else {
             m_out += '[';
             for (int i = 0; i < d.points.size(); ++i) {
-                m_out += i ? ",{\"x\":" : "{\"x\":";
+                if (i) {
+                    m_out += ',';
+                }
+                m_out += "{\"x\":";
                 fixedStr(d.points[i].x(), 6);
                 m_out += ",\"y\":";
                 fixedStr(d.points[i].y(), 6);
@@ -678,7 +819,7 @@ private:
         }
         m_out += ",\"page\":";
         if (pageIsText(d.type)) {
-            plainStr(QString::number(d.page));
+            numStr(d.page);
         } else {
             num(d.page);
         }
@@ -805,6 +946,1118 @@ private:
         qDebug().noquote() << "docId" << a.docId;
     }
 };
+// ---------------------------------------------------------------------------------------------
+// Fast reading path. A strict single-pass reader that fills the records straight from the text,
+// without building the toolkit's document first (which dominated the time of reading a long class
+// and parsed every draw "data" text a second time). It accepts only input whose meaning under the
+// toolkit's parser is certain: standard JSON, well-formed UTF-8, the standard escapes, moderate
+// nesting. Anything else (a byte-order mark, lenient escapes, raw control characters, odd number
+// forms, deep nesting, a top-level array, trailing text) makes it give up, and the caller reads the
+// same bytes through the toolkit instead, so results and log lines never depend on the path taken.
+// Keys are applied in document order, so a repeated key ends with its last value, as in the
+// toolkit's objects. Failure lines are collected and logged at the end, in the reference order, by
+// the reference readers themselves.
+
+class FastReader {
+public:
+    enum Kind { Null, False, True, Number, String, Object, Array };
+
+    // One value as found in the text. Strings point into the text; objects and arrays are skipped
+    // (and validated) and keep their extent so they can be read again later.
+    struct Value {
+        Kind kind = Null;
+        double number = 0.0;
+        const char* begin = nullptr;  // string content, or the whole object/array
+        const char* end = nullptr;
+        bool escaped = false;
+    };
+
+    // Thrown nowhere: every step returns false when the input leaves the accepted subset.
+    FastReader(const char* begin, const char* end) : m_p(begin), m_end(end) {}
+
+    std::shared_ptr<_RootItem> root(bool* handled);
+
+private:
+    static constexpr int kMaxDepth = 200;
+
+    const char* m_p;
+    const char* m_end;
+    int m_depth = 0;
+    std::string m_unescaped;  // scratch for strings with escapes
+    std::string m_key;        // scratch for keys with escapes
+
+    struct Key {
+        const char* s;
+        size_t n;
+        bool is(const char* lit, size_t len) const { return n == len && memcmp(s, lit, len) == 0; }
+    };
+#define KEY(k, lit) (k).is(lit, sizeof(lit) - 1)
+
+    void ws() {
+        while (m_p != m_end && (*m_p == ' ' || *m_p == '\n' || *m_p == '\r' || *m_p == '\t')) {
+            ++m_p;
+        }
+    }
+
+    static int hexDigit(char c) {
+        if (c >= '0' && c <= '9')
+            return c - '0';
+        if (c >= 'a' && c <= 'f')
+            return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F')
+            return c - 'A' + 10;
+        return -1;
+    }
+
+    bool hex4(const char* p, uint* out) const {
+        if (m_end - p < 4)
+            return false;
+        uint v = 0;
+        for (int i = 0; i < 4; ++i) {
+            const int d = hexDigit(p[i]);
+            if (d < 0)
+                return false;
+            v = (v << 4) | uint(d);
+        }
+        *out = v;
+        return true;
+    }
+
+    // Length of a well-formed UTF-8 sequence at p (lead byte >= 0x80), 0 when it is not one or when
+    // it encodes a character whose handling by the toolkit is not worth relying on (byte-order mark,
+    // non-characters).
+    size_t utf8Length(const unsigned char* p, const unsigned char* end) const {
+        const unsigned c = p[0];
+        auto cont = [&](int i) { return p + i < end && (p[i] & 0xC0) == 0x80; };
+        if (c >= 0xC2 && c <= 0xDF) {
+            return cont(1) ? 2 : 0;
+        }
+        if (c >= 0xE0 && c <= 0xEF) {
+            if (!cont(1) || !cont(2))
+                return 0;
+            const unsigned u = ((c & 0x0F) << 12) | ((p[1] & 0x3F) << 6) | (p[2] & 0x3F);
+            if (u < 0x800 || (u >= 0xD800 && u <= 0xDFFF) || u == 0xFEFF || (u >= 0xFDD0 && u <= 0xFDEF) ||
+                (u & 0xFFFE) == 0xFFFE) {
+                return 0;
+            }
+            return 3;
+        }
+        if (c >= 0xF0 && c <= 0xF4) {
+            if (!cont(1) || !cont(2) || !cont(3))
+                return 0;
+            const unsigned u =
+                ((c & 0x07) << 18) | ((p[1] & 0x3F) << 12) | ((p[2] & 0x3F) << 6) | (p[3] & 0x3F);
+            if (u < 0x10000 || u > 0x10FFFF || (u & 0xFFFE) == 0xFFFE)
+                return 0;
+            return 4;
+        }
+        return 0;
+    }
+
+    // At the opening quote. Validates and finds the end; content is [*begin, *end).
+    bool string(const char** begin, const char** end, bool* escaped) {
+        ++m_p;
+        *begin = m_p;
+        *escaped = false;
+        const unsigned char* p = reinterpret_cast<const unsigned char*>(m_p);
+        const unsigned char* const e = reinterpret_cast<const unsigned char*>(m_end);
+        while (true) {
+            while (p != e && *p >= 0x20 && *p < 0x80 && *p != '"' && *p != '\\') {
+                ++p;
+            }
+            if (p == e)
+                return false;
+            const unsigned c = *p;
+            if (c == '"')
+                break;
+            if (c < 0x20)
+                return false;
+            if (c == '\\') {
+                *escaped = true;
+                if (e - p < 2)
+                    return false;
+                const char x = char(p[1]);
+                if (x == 'u') {
+                    uint u = 0;
+                    if (!hex4(reinterpret_cast<const char*>(p + 2), &u) || u == 0)
+                        return false;
+                    p += 6;
+                    if (u >= 0xDC00 && u <= 0xDFFF)
+                        return false;
+                    if (u >= 0xD800 && u <= 0xDBFF) {
+                        uint low = 0;
+                        if (e - p < 6 || p[0] != '\\' || p[1] != 'u' ||
+                            !hex4(reinterpret_cast<const char*>(p + 2), &low) || low < 0xDC00 ||
+                            low > 0xDFFF) {
+                            return false;
+                        }
+                        p += 6;
+                    }
+                } else if (x == '"' || x == '\\' || x == '/' || x == 'b' || x == 'f' || x == 'n' ||
+                           x == 'r' || x == 't') {
+                    p += 2;
+                } else {
+                    return false;
+                }
+                continue;
+            }
+            const size_t n = utf8Length(p, e);
+            if (n == 0)
+                return false;
+            p += n;
+        }
+        *end = reinterpret_cast<const char*>(p);
+        m_p = *end + 1;
+        return true;
+    }
+
+    static void appendUtf8(std::string& out, uint u) {
+        if (u < 0x80) {
+            out += char(u);
+        } else if (u < 0x800) {
+            out += char(0xC0 | (u >> 6));
+            out += char(0x80 | (u & 0x3F));
+        } else if (u < 0x10000) {
+            out += char(0xE0 | (u >> 12));
+            out += char(0x80 | ((u >> 6) & 0x3F));
+            out += char(0x80 | (u & 0x3F));
+        } else {
+            out += char(0xF0 | (u >> 18));
+            out += char(0x80 | ((u >> 12) & 0x3F));
+            out += char(0x80 | ((u >> 6) & 0x3F));
+            out += char(0x80 | (u & 0x3F));
+        }
+    }
+
+    // Decodes the escapes of an already validated string into UTF-8.
+    static void unescape(const char* p, const char* end, std::string& out) {
+        out.clear();
+        out.reserve(size_t(end - p));
+        while (p != end) {
+            const char* run = p;
+            while (p != end && *p != '\\')
+                ++p;
+            out.append(run, size_t(p - run));
+            if (p == end)
+                break;
+            const char x = p[1];
+            p += 2;
+            switch (x) {
+                case 'b':
+                    out += '\b';
+                    break;
+                case 'f':
+                    out += '\f';
+                    break;
+                case 'n':
+                    out += '\n';
+                    break;
+                case 'r':
+                    out += '\r';
+                    break;
+                case 't':
+                    out += '\t';
+                    break;
+                case 'u': {
+                    uint u = 0;
+                    for (int i = 0; i < 4; ++i)
+                        u = (u << 4) | uint(hexDigit(p[i]));
+                    p += 4;
+                    if (u >= 0xD800 && u <= 0xDBFF) {
+                        uint low = 0;
+                        for (int i = 0; i < 4; ++i)
+                            low = (low << 4) | uint(hexDigit(p[2 + i]));
+                        p += 6;
+                        u = 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00);
+                    }
+                    appendUtf8(out, u);
+                    break;
+                }
+                default:
+                    out += x;
+                    break;  // quote, backslash, slash
+            }
+        }
+    }
+
+    // Strict JSON number; the value is the correctly rounded double, as the toolkit computes it.
+    // Values the toolkit refuses (overflow, underflow to zero) end the fast path.
+    bool number(double* out) {
+        const char* const start = m_p;
+        const char* p = m_p;
+        bool negative = false;
+        if (p != m_end && *p == '-') {
+            negative = true;
+            ++p;
+        }
+        if (p == m_end)
+            return false;
+        const char* const digits = p;
+        if (*p == '0') {
+            ++p;
+        } else if (*p >= '1' && *p <= '9') {
+            while (p != m_end && *p >= '0' && *p <= '9')
+                ++p;
+        } else {
+            return false;
+        }
+        const char* const intEnd = p;
+        bool plain = true;
+        if (p != m_end && *p == '.') {
+            plain = false;
+            ++p;
+            const char* f = p;
+            while (p != m_end && *p >= '0' && *p <= '9')
+                ++p;
+            if (p == f)
+                return false;
+        }
+        if (p != m_end && (*p == 'e' || *p == 'E')) {
+            plain = false;
+            ++p;
+            if (p != m_end && (*p == '+' || *p == '-'))
+                ++p;
+            const char* x = p;
+            while (p != m_end && *p >= '0' && *p <= '9')
+                ++p;
+            if (p == x)
+                return false;
+        }
+        if (p == m_end)
+            return false;
+        m_p = p;
+        if (plain && intEnd - digits <= 15) {
+            qint64 v = 0;
+            for (const char* d = digits; d != intEnd; ++d)
+                v = v * 10 + (*d - '0');
+            *out = negative ? -double(v) : double(v);
+            return true;
+        }
+        double d = 0.0;
+        const auto r = std::from_chars(start, p, d);
+        if (r.ec != std::errc() || r.ptr != p || !std::isfinite(d))
+            return false;
+        if (d == 0.0) {
+            for (const char* c = digits; c != p && *c != 'e' && *c != 'E'; ++c) {
+                if (*c >= '1' && *c <= '9')
+                    return false;
+            }
+        }
+        *out = d;
+        return true;
+    }
+
+    bool literal(const char* text, size_t n) {
+        if (size_t(m_end - m_p) < n || memcmp(m_p, text, n) != 0)
+            return false;
+        m_p += n;
+        return true;
+    }
+
+    // Reads any value at the current position (after white space).
+    bool value(Value* v) {
+        if (m_p == m_end)
+            return false;
+        switch (*m_p) {
+            case '"':
+                v->kind = String;
+                return string(&v->begin, &v->end, &v->escaped);
+            case '{':
+                v->kind = Object;
+                v->begin = m_p;
+                if (!object([this](const Key&) { return skip(); }, nullptr))
+                    return false;
+                v->end = m_p;
+                return true;
+            case '[':
+                v->kind = Array;
+                v->begin = m_p;
+                if (!array([this]() { return skip(); }))
+                    return false;
+                v->end = m_p;
+                return true;
+            case 't':
+                v->kind = True;
+                return literal("true", 4);
+            case 'f':
+                v->kind = False;
+                return literal("false", 5);
+            case 'n':
+                v->kind = Null;
+                return literal("null", 4);
+            default:
+                v->kind = Number;
+                return number(&v->number);
+        }
+    }
+
+    bool skip() {
+        Value v;
+        return value(&v);
+    }
+
+    // At '{'. Calls onMember(key) with the position at the member's value, which it must consume.
+    template <typename F>
+    bool object(F&& onMember, int* members) {
+        if (++m_depth > kMaxDepth)
+            return false;
+        ++m_p;
+        ws();
+        int count = 0;
+        if (m_p != m_end && *m_p == '}') {
+            ++m_p;
+        } else {
+            while (true) {
+                if (m_p == m_end || *m_p != '"')
+                    return false;
+                const char* kb = nullptr;
+                const char* ke = nullptr;
+                bool escaped = false;
+                if (!string(&kb, &ke, &escaped))
+                    return false;
+                Key key{kb, size_t(ke - kb)};
+                if (escaped) {
+                    unescape(kb, ke, m_key);
+                    key = Key{m_key.data(), m_key.size()};
+                }
+                ws();
+                if (m_p == m_end || *m_p != ':')
+                    return false;
+                ++m_p;
+                ws();
+                if (!onMember(key))
+                    return false;
+                ++count;
+                ws();
+                if (m_p == m_end)
+                    return false;
+                if (*m_p == ',') {
+                    ++m_p;
+                    ws();
+                    continue;
+                }
+                if (*m_p != '}')
+                    return false;
+                ++m_p;
+                break;
+            }
+        }
+        --m_depth;
+        if (members)
+            *members = count;
+        return true;
+    }
+
+    // At '['. Calls onElement() with the position at each element, which it must consume.
+    template <typename F>
+    bool array(F&& onElement) {
+        if (++m_depth > kMaxDepth)
+            return false;
+        ++m_p;
+        ws();
+        if (m_p != m_end && *m_p == ']') {
+            ++m_p;
+        } else {
+            while (true) {
+                if (!onElement())
+                    return false;
+                ws();
+                if (m_p == m_end)
+                    return false;
+                if (*m_p == ',') {
+                    ++m_p;
+                    ws();
+                    continue;
+                }
+                if (*m_p != ']')
+                    return false;
+                ++m_p;
+                break;
+            }
+        }
+        --m_depth;
+        return true;
+    }
+
+    bool at(char c) const {
+        return m_p != m_end && *m_p == c;
+    }
+
+    // Typed reads with the conversion rules of the reference reader.
+    bool readInt(qint32* out) {
+        Value v;
+        if (!value(&v))
+            return false;
+        *out = v.kind == Number ? int32Of(v.number) : 0;
+        return true;
+    }
+    bool readInt16(qint16* out) {
+        qint32 n = 0;
+        if (!readInt(&n))
+            return false;
+        *out = low16(n);
+        return true;
+    }
+    bool readSec(qint32* out) {
+        qint32 n = 0;
+        if (!readInt(&n))
+            return false;
+        *out = secOf(n);
+        return true;
+    }
+    bool readBool(bool* out) {
+        Value v;
+        if (!value(&v))
+            return false;
+        *out = v.kind == True;
+        return true;
+    }
+    QString text(const Value& v) {
+        if (!v.escaped) {
+            return QString::fromUtf8(v.begin, int(v.end - v.begin));
+        }
+        unescape(v.begin, v.end, m_unescaped);
+        return QString::fromUtf8(m_unescaped.data(), int(m_unescaped.size()));
+    }
+    bool readStr(QString* out) {
+        Value v;
+        if (!value(&v))
+            return false;
+        *out = v.kind == String ? text(v) : QString();
+        return true;
+    }
+    bool readId(QString* out) {
+        qint32 n = 0;
+        if (!readInt(&n))
+            return false;
+        *out = QString::number(n);
+        return true;
+    }
+    bool readServerTime(qint64* out) {
+        Value v;
+        if (!value(&v))
+            return false;
+        const double d = v.kind == Number ? v.number : 0.0;
+        // Whole values in the exact range of a double need no text round trip.
+        *out = (std::trunc(d) == d && std::fabs(d) < 9007199254740992.0) ? qint64(d) : serverTimeOf(d);
+        return true;
+    }
+
+    // A decimal number in a string, single precision. Plain short decimals are computed directly
+    // (an integer mantissa divided by an exact power of ten rounds correctly); anything else goes
+    // through the reference conversion.
+    double numText(const Value& v) {
+        if (v.kind != String)
+            return 0.0;
+        if (!v.escaped) {
+            const char* p = v.begin;
+            const char* const e = v.end;
+            bool negative = false;
+            if (p != e && *p == '-') {
+                negative = true;
+                ++p;
+            }
+            quint64 mantissa = 0;
+            int digits = 0;
+            int decimals = 0;
+            bool dot = false;
+            bool good = p != e && *p >= '0' && *p <= '9' && !(*p == '0' && p + 1 != e && p[1] != '.');
+            for (; good && p != e; ++p) {
+                if (*p >= '0' && *p <= '9') {
+                    mantissa = mantissa * 10 + quint64(*p - '0');
+                    if (++digits > 15)
+                        good = false;
+                    if (dot)
+                        ++decimals;
+                } else if (*p == '.' && !dot && p + 1 != e) {
+                    dot = true;
+                } else {
+                    good = false;
+                }
+            }
+            if (good) {
+                static const double kPow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                                1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+                double d = double(mantissa) / kPow10[decimals];
+                if (negative)
+                    d = -d;
+                const float f = float(d);
+                // Outside the float range or lost to underflow: the reference decides.
+                if (std::fabs(d) <= double(std::numeric_limits<float>::max()) && (d == 0.0 || f != 0.0f)) {
+                    return double(f);
+                }
+            }
+        }
+        return numTextOf(text(v));
+    }
+    bool readNumText(double* out) {
+        Value v;
+        if (!value(&v))
+            return false;
+        *out = numText(v);
+        return true;
+    }
+
+    // Members whose reference value for a missing key differs from the constructor's default: an
+    // id is always the decimal text of a number, "0" when there is none.
+    template <typename Item>
+    static void prepare(Item&) {}
+    static void prepare(_QuestionItem& q) {
+        q.id = QStringLiteral("0");
+    }
+    static void prepare(_AnswerItem& a) {
+        a.id = QStringLiteral("0");
+    }
+
+    // A list of one event kind, with the count of elements that gave no record.
+    template <typename Item>
+    struct Events {
+        QList<std::shared_ptr<Item>> list;
+        int skipped = 0;
+    };
+
+    template <typename Item, typename Fill>
+    bool events(Events<Item>* out, Fill fill) {
+        out->list.clear();
+        out->skipped = 0;
+        if (!at('['))
+            return skip();
+        return array([&]() {
+            if (!at('{')) {
+                ++out->skipped;
+                return skip();
+            }
+            auto item = std::make_shared<Item>();
+            prepare(*item);
+            int members = 0;
+            if (!object([&](const Key& k) { return fill(*item, k); }, &members))
+                return false;
+            if (members == 0) {
+                ++out->skipped;
+            } else {
+                out->list.append(std::move(item));
+            }
+            return true;
+        });
+    }
+
+    // Reads an object member into a fresh record; *present is false for an empty or non-object value.
+    template <typename Item, typename Fill>
+    bool record(std::shared_ptr<Item>* out, Fill fill) {
+        out->reset();
+        if (!at('{'))
+            return skip();
+        auto item = std::make_shared<Item>();
+        int members = 0;
+        if (!object([&](const Key& k) { return fill(*item, k); }, &members))
+            return false;
+        if (members > 0)
+            *out = std::move(item);
+        return true;
+    }
+
+    bool templateMember(_TemplateItem& t, const Key& k) {
+        if (KEY(k, "id"))
+            return readInt16(&t.id);
+        if (KEY(k, "type"))
+            return readInt16(&t.type);
+        if (KEY(k, "status"))
+            return readInt16(&t.status);
+        if (KEY(k, "pdfView"))
+            return readInt16(&t.pdfView);
+        if (KEY(k, "chatView"))
+            return readInt16(&t.chatView);
+        if (KEY(k, "qaView"))
+            return readInt16(&t.qaView);
+        if (KEY(k, "name"))
+            return readStr(&t.name);
+        if (KEY(k, "desc"))
+            return readStr(&t.desc);
+        if (KEY(k, "iconPath"))
+            return readStr(&t.iconPath);
+        return skip();
+    }
+
+    bool roomMember(_RoomItem& r, const Key& k) {
+        if (KEY(k, "ableCode"))
+            return readBool(&r.ableCode);
+        if (KEY(k, "ableEdit"))
+            return readBool(&r.ableEdit);
+        if (KEY(k, "ableMonitor"))
+            return readBool(&r.ableMonitor);
+        if (KEY(k, "ableClose"))
+            return readBool(&r.ableClose);
+        if (KEY(k, "close"))
+            return readBool(&r.close);
+        if (KEY(k, "ableLogin"))
+            return readBool(&r.ableLogin);
+        if (KEY(k, "hasWarmVideoId"))
+            return readBool(&r.hasWarmVideoId);
+        if (KEY(k, "openHostMode"))
+            return readBool(&r.openHostMode);
+        if (KEY(k, "openLowDelayMode"))
+            return readBool(&r.openLowDelayMode);
+        if (KEY(k, "freeAuth"))
+            return readBool(&r.freeAuth);
+        if (KEY(k, "id"))
+            return readInt16(&r.id);
+        if (KEY(k, "manuallyRecordMode"))
+            return readInt16(&r.manuallyRecordMode);
+        if (KEY(k, "status"))
+            return readInt16(&r.status);
+        if (KEY(k, "authType"))
+            return readInt16(&r.authType);
+        if (KEY(k, "userId"))
+            return readInt16(&r.userId);
+        if (KEY(k, "barrage"))
+            return readInt16(&r.barrage);
+        if (KEY(k, "templateType"))
+            return readInt16(&r.templateType);
+        if (KEY(k, "warmVideoId"))
+            return readInt16(&r.warmVideoId);
+        if (KEY(k, "delayTime"))
+            return readInt16(&r.delayTime);
+        if (KEY(k, "showUserCount"))
+            return readInt16(&r.showUserCount);
+        if (KEY(k, "foreignPublish"))
+            return readInt16(&r.foreignPublish);
+        if (KEY(k, "dvr"))
+            return readInt16(&r.dvr);
+        if (KEY(k, "clientDocPermissions"))
+            return readInt16(&r.clientDocPermissions);
+        if (KEY(k, "name"))
+            return readStr(&r.name);
+        if (KEY(k, "desc"))
+            return readStr(&r.desc);
+        if (KEY(k, "encryptId"))
+            return readStr(&r.encryptId);
+        if (KEY(k, "encryptUserId"))
+            return readStr(&r.encryptUserId);
+        if (KEY(k, "publisherPass"))
+            return readStr(&r.publisherPass);
+        if (KEY(k, "playPass"))
+            return readStr(&r.playPass);
+        if (KEY(k, "assistantPass"))
+            return readStr(&r.assistantPass);
+        if (KEY(k, "checkUrl"))
+            return readStr(&r.checkUrl);
+        if (KEY(k, "encryptWarmVideoId"))
+            return readStr(&r.encryptWarmVideoId);
+        if (KEY(k, "escapeHTMLName"))
+            return readStr(&r.escapeHTMLName);
+        if (KEY(k, "escapeHTMLDesc"))
+            return readStr(&r.escapeHTMLDesc);
+        if (KEY(k, "atlasRoomId"))
+            return readStr(&r.atlasRoomId);
+        return skip();
+    }
+
+    bool pageChangeMember(_PageChangeItem& p, const Key& k) {
+        if (KEY(k, "time"))
+            return readSec(&p.time);
+        if (KEY(k, "url"))
+            return readStr(&p.url);
+        if (KEY(k, "docId"))
+            return readStr(&p.docId);
+        if (KEY(k, "docName"))
+            return readStr(&p.docName);
+        if (KEY(k, "docTotalPage"))
+            return readInt16(&p.docTotalPage);
+        if (KEY(k, "pageNum"))
+            return readInt16(&p.pageNum);
+        if (KEY(k, "encryptDocId"))
+            return readStr(&p.encryptDocId);
+        if (KEY(k, "useSDK"))
+            return readBool(&p.useSDK);
+        if (KEY(k, "width"))
+            return readInt16(&p.width);
+        if (KEY(k, "height"))
+            return readInt16(&p.height);
+        if (KEY(k, "mode"))
+            return readInt(&p.mode);
+        if (KEY(k, "pageTitle"))
+            return readStr(&p.pageTitle);
+        if (KEY(k, "serverTime"))
+            return readServerTime(&p.serverTime);
+        return skip();
+    }
+
+    bool chatLogMember(_ChatLogItem& c, const Key& k) {
+        if (KEY(k, "time"))
+            return readSec(&c.time);
+        if (KEY(k, "content"))
+            return readStr(&c.content);
+        if (KEY(k, "userName"))
+            return readStr(&c.userName);
+        if (KEY(k, "userId"))
+            return readStr(&c.userId);
+        if (KEY(k, "userAvatar"))
+            return readStr(&c.userAvatar);
+        if (KEY(k, "userRole"))
+            return readStr(&c.userRole);
+        if (KEY(k, "userCustomMark"))
+            return readStr(&c.userCustomMark);
+        return skip();
+    }
+
+    bool questionMember(_QuestionItem& q, const Key& k) {
+        if (KEY(k, "time"))
+            return readSec(&q.time);
+        if (KEY(k, "id"))
+            return readId(&q.id);
+        if (KEY(k, "content"))
+            return readStr(&q.content);
+        if (KEY(k, "encryptId"))
+            return readStr(&q.encryptId);
+        if (KEY(k, "triggerTime"))
+            return readStr(&q.triggerTime);
+        if (KEY(k, "questionUserId"))
+            return readStr(&q.questionUserId);
+        if (KEY(k, "questionUserName"))
+            return readStr(&q.questionUserName);
+        if (KEY(k, "questionUserAvatar"))
+            return readStr(&q.questionUserAvatar);
+        if (KEY(k, "isPublish"))
+            return readInt16(&q.isPublish);
+        return skip();
+    }
+
+    bool answerMember(_AnswerItem& a, const Key& k) {
+        if (KEY(k, "time"))
+            return readSec(&a.time);
+        if (KEY(k, "id"))
+            return readId(&a.id);
+        if (KEY(k, "content"))
+            return readStr(&a.content);
+        if (KEY(k, "encryptId"))
+            return readStr(&a.encryptId);
+        if (KEY(k, "triggerTime"))
+            return readStr(&a.triggerTime);
+        if (KEY(k, "answerUserId"))
+            return readStr(&a.answerUserId);
+        if (KEY(k, "answerUserName"))
+            return readStr(&a.answerUserName);
+        if (KEY(k, "answerUserAvatar"))
+            return readStr(&a.answerUserAvatar);
+        if (KEY(k, "answerUserRole"))
+            return readStr(&a.answerUserRole);
+        if (KEY(k, "isPrivate"))
+            return readInt16(&a.isPrivate);
+        return skip();
+    }
+
+    bool animationMember(_AnimationItem& a, const Key& k) {
+        if (KEY(k, "time"))
+            return readSec(&a.time);
+        if (KEY(k, "docId"))
+            return readStr(&a.docId);
+        if (KEY(k, "encryptDocId"))
+            return readStr(&a.encryptDocId);
+        if (KEY(k, "docTotalPage"))
+            return readInt16(&a.docTotalPage);
+        if (KEY(k, "pageNum"))
+            return readInt16(&a.pageNum);
+        if (KEY(k, "step"))
+            return readInt16(&a.step);
+        return skip();
+    }
+
+    // The decoded "data" object of a draw event. "page" and "draw" depend on the final "type", so
+    // their last values are kept and read once the object is complete.
+    bool drawData(_DrawData& d, int* members) {
+        Value page;
+        Value draw;
+        const bool parsed = object(
+            [&](const Key& k) {
+                if (KEY(k, "alpha"))
+                    return readInt16(&d.alpha);
+                if (KEY(k, "color"))
+                    return readInt(&d.color);
+                if (KEY(k, "docid"))
+                    return readStr(&d.docid);
+                if (KEY(k, "draw"))
+                    return value(&draw);
+                if (KEY(k, "drawid"))
+                    return readStr(&d.drawid);
+                if (KEY(k, "drawtime"))
+                    return readInt16(&d.drawtime);
+                if (KEY(k, "height"))
+                    return readInt16(&d.height);
+                if (KEY(k, "type"))
+                    return readInt16(&d.type);
+                if (KEY(k, "page"))
+                    return value(&page);
+                if (KEY(k, "thickness"))
+                    return readInt16(&d.thickness);
+                if (KEY(k, "width"))
+                    return readInt16(&d.width);
+                return skip();
+            },
+            members);
+        if (!parsed || *members == 0)
+            return parsed;
+
+        if (pageIsText(d.type)) {
+            bool ok = false;
+            const qint32 n = page.kind == String ? text(page).toInt(&ok, 10) : 0;
+            d.page = ok ? low16(n) : 0;
+        } else {
+            d.page = page.kind == Number ? low16(int32Of(page.number)) : 0;
+        }
+
+        if (draw.kind == Array) {
+            FastReader sub(draw.begin, draw.end);
+            const bool ok = sub.array([&]() {
+                double x = 0.0;
+                double y = 0.0;
+                if (sub.at('{')) {
+                    if (!sub.object(
+                            [&](const Key& k) {
+                                if (KEY(k, "x"))
+                                    return sub.readNumText(&x);
+                                if (KEY(k, "y"))
+                                    return sub.readNumText(&y);
+                                return sub.skip();
+                            },
+                            nullptr)) {
+                        return false;
+                    }
+                } else if (!sub.skip()) {
+                    return false;
+                }
+                d.points.append(QPointF(x, y));
+                return true;
+            });
+            if (!ok)
+                return false;
+        }
+        if (d.type == 3 || d.type == 4 || d.type == 5) {
+            double x = 0, y = 0, w = 0, h = 0, wr = 0, hr = 0;
+            qint32 size = 0;
+            QString label;
+            if (draw.kind == Object) {
+                FastReader sub(draw.begin, draw.end);
+                const bool ok = sub.object(
+                    [&](const Key& k) {
+                        if (KEY(k, "x"))
+                            return sub.readNumText(&x);
+                        if (KEY(k, "y"))
+                            return sub.readNumText(&y);
+                        if (KEY(k, "width"))
+                            return sub.readNumText(&w);
+                        if (KEY(k, "height"))
+                            return sub.readNumText(&h);
+                        if (KEY(k, "widthRadius"))
+                            return sub.readNumText(&wr);
+                        if (KEY(k, "heightRadius"))
+                            return sub.readNumText(&hr);
+                        if (KEY(k, "label"))
+                            return sub.readStr(&label);
+                        if (KEY(k, "size"))
+                            return sub.readInt(&size);
+                        return sub.skip();
+                    },
+                    nullptr);
+                if (!ok)
+                    return false;
+            }
+            d.rect = d.type == 4 ? QRectF(x, y, wr, hr) : QRectF(x, y, w, h);
+            if (d.type == 5) {
+                d.label = label;
+                d.size = size;
+            }
+        }
+        return true;
+    }
+
+    // The "data" text of a draw event, read like the reference: parsed as a document of its own.
+    // Text outside the accepted subset is handed to the reference reading of that one text.
+    void drawDataText(const Value& v, _DrawData& out) {
+        std::string bytes;
+        if (v.escaped) {
+            unescape(v.begin, v.end, bytes);
+        } else {
+            bytes.assign(v.begin, v.end);
+        }
+        FastReader inner(bytes.data(), bytes.data() + bytes.size());
+        _DrawData d;
+        int members = 0;
+        inner.ws();
+        bool ok = inner.at('{') && inner.drawData(d, &members);
+        if (ok) {
+            inner.ws();
+            ok = inner.m_p == inner.m_end;
+        }
+        if (ok) {
+            if (members > 0)
+                out = std::move(d);
+            return;
+        }
+        const QJsonObject data =
+            parseDocumentObject(QByteArray::fromRawData(bytes.data(), int(bytes.size())));
+        if (!data.isEmpty()) {
+            readDrawData(data, out);
+        }
+    }
+
+    bool drawMember(_DrawItem& d, const Key& k) {
+        if (KEY(k, "time"))
+            return readSec(&d.time);
+        if (KEY(k, "docName"))
+            return readStr(&d.docName);
+        if (KEY(k, "pageNum"))
+            return readInt16(&d.pageNum);
+        if (KEY(k, "data")) {
+            Value v;
+            if (!value(&v))
+                return false;
+            d.data = _DrawData();
+            if (v.kind == String)
+                drawDataText(v, d.data);
+            return true;
+        }
+        return skip();
+    }
+
+    struct Meta {
+        Events<_DrawItem> draw;
+        Events<_PageChangeItem> pageChange;
+        Events<_ChatLogItem> chatLog;
+        Events<_QuestionItem> question;
+        Events<_AnswerItem> answer;
+        Events<_AnimationItem> animation;
+    };
+
+    bool metaMember(Meta& m, const Key& k) {
+        if (KEY(k, "draw"))
+            return events(&m.draw, [this](_DrawItem& i, const Key& key) { return drawMember(i, key); });
+        if (KEY(k, "pageChange"))
+            return events(&m.pageChange,
+                          [this](_PageChangeItem& i, const Key& key) { return pageChangeMember(i, key); });
+        if (KEY(k, "chatLog"))
+            return events(&m.chatLog,
+                          [this](_ChatLogItem& i, const Key& key) { return chatLogMember(i, key); });
+        if (KEY(k, "question"))
+            return events(&m.question,
+                          [this](_QuestionItem& i, const Key& key) { return questionMember(i, key); });
+        if (KEY(k, "answer"))
+            return events(&m.answer, [this](_AnswerItem& i, const Key& key) { return answerMember(i, key); });
+        if (KEY(k, "animation"))
+            return events(&m.animation,
+                          [this](_AnimationItem& i, const Key& key) { return animationMember(i, key); });
+        return skip();
+    }
+
+    struct Datas {
+        std::shared_ptr<_TemplateItem> templ;
+        std::shared_ptr<_RoomItem> room;
+        std::unique_ptr<Meta> meta;
+    };
+
+    bool datasMember(Datas& d, const Key& k) {
+        if (KEY(k, "template"))
+            return record(&d.templ,
+                          [this](_TemplateItem& t, const Key& key) { return templateMember(t, key); });
+        if (KEY(k, "room"))
+            return record(&d.room, [this](_RoomItem& r, const Key& key) { return roomMember(r, key); });
+        if (KEY(k, "meta")) {
+            d.meta.reset();
+            if (!at('{'))
+                return skip();
+            auto meta = std::make_unique<Meta>();
+            int members = 0;
+            if (!object([&](const Key& key) { return metaMember(*meta, key); }, &members))
+                return false;
+            if (members > 0)
+                d.meta = std::move(meta);
+            return true;
+        }
+        return skip();
+    }
+#undef KEY
+};
+
+// Logs `count` failure lines of one event kind through the reference reader, so that text and
+// line are those of the reference path.
+template <typename Reader>
+void logSkipped(int count, Reader reader) {
+    for (int i = 0; i < count; ++i) {
+        reader(QJsonObject());
+    }
+}
+
+std::shared_ptr<_RootItem> FastReader::root(bool* handled) {
+    *handled = false;
+    auto root = std::make_shared<_RootItem>();
+    std::unique_ptr<Datas> datas;
+    ws();
+    if (!at('{'))
+        return {};
+    const bool parsed = object(
+        [&](const Key& k) {
+            if (k.is("msg", 3))
+                return readStr(&root->msg);
+            if (k.is("success", 7))
+                return readBool(&root->success);
+            if (k.is("datas", 5)) {
+                datas.reset();
+                if (!at('{'))
+                    return skip();
+                auto d = std::make_unique<Datas>();
+                int members = 0;
+                if (!object([&](const Key& key) { return datasMember(*d, key); }, &members))
+                    return false;
+                if (members > 0)
+                    datas = std::move(d);
+                return true;
+            }
+            return skip();
+        },
+        nullptr);
+    if (!parsed)
+        return {};
+    ws();
+    if (m_p != m_end)
+        return {};
+    *handled = true;
+
+    // The document is accepted: build the tree and log what the reference readers would log, in
+    // their order (template, the six arrays, room).
+    if (!datas) {
+        JsonResourceParse::parseDatasItem(QJsonObject());
+        return root;
+    }
+    auto item = std::make_shared<_DatasItem>();
+    item->template_item = datas->templ;
+    if (!item->template_item)
+        JsonResourceParse::parseTemplateItem(QJsonObject());
+    if (datas->meta) {
+        Meta& m = *datas->meta;
+        logSkipped(m.draw.skipped, &JsonResourceParse::parseDrawItem);
+        logSkipped(m.pageChange.skipped, &JsonResourceParse::parsePageChangeItem);
+        logSkipped(m.chatLog.skipped, &JsonResourceParse::parseChatLogItem);
+        logSkipped(m.question.skipped, &JsonResourceParse::parseQuestionItem);
+        logSkipped(m.answer.skipped, &JsonResourceParse::parseAnswerItem);
+        logSkipped(m.animation.skipped, &JsonResourceParse::parseAnimationItem);
+        auto meta = std::make_shared<_MetaItem>();
+        meta->draw = std::move(m.draw.list);
+        meta->pageChange = std::move(m.pageChange.list);
+        meta->chatLog = std::move(m.chatLog.list);
+        meta->question = std::move(m.question.list);
+        meta->answer = std::move(m.answer.list);
+        meta->animation = std::move(m.animation.list);
+        sortPageChanges(meta->pageChange);
+        item->meta_item = std::move(meta);
+    } else {
+        JsonResourceParse::parseMetaItem(QJsonObject());
+    }
+    item->room_item = datas->room;
+    if (!item->room_item)
+        JsonResourceParse::parseRoomItem(QJsonObject());
+    root->datas = std::move(item);
+    return root;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -835,6 +2088,13 @@ std::shared_ptr<_RootItem> JsonResourceParse::parseFile(const QString& path) {
 }
 
 std::shared_ptr<_RootItem> JsonResourceParse::parseBytes(const QByteArray& bytes) {
+    bool handled = false;
+    std::shared_ptr<_RootItem> root =
+        FastReader(bytes.constData(), bytes.constData() + bytes.size()).root(&handled);
+    return handled ? root : parseBytesReference(bytes);
+}
+
+std::shared_ptr<_RootItem> JsonResourceParse::parseBytesReference(const QByteArray& bytes) {
     const QJsonDocument document = QJsonDocument::fromJson(bytes);
     if (document.isNull()) {
         FLOG(FLOG_ERROR, "parse json file is fial.");
@@ -859,11 +2119,7 @@ std::shared_ptr<_DatasItem> JsonResourceParse::parseDatasItem(const QJsonObject&
     item->meta_item = parseMetaItem(object.value(L("meta")).toObject());
     item->room_item = parseRoomItem(object.value(L("room")).toObject());
     if (item->meta_item) {
-        // Equal times keep the file's order.
-        auto& pages = item->meta_item->pageChange;
-        std::stable_sort(pages.begin(), pages.end(),
-                         [](const std::shared_ptr<_PageChangeItem>& a,
-                            const std::shared_ptr<_PageChangeItem>& b) { return a->time < b->time; });
+        sortPageChanges(item->meta_item->pageChange);
     }
     return item;
 }
@@ -1079,9 +2335,9 @@ bool JsonResourceParse::saveFile(std::shared_ptr<_RootItem> root, const QString&
 
     DocumentWriter writer;
     writer.root(*root);
-    const QByteArray& bytes = writer.m_out;
+    const TextBuffer& bytes = writer.m_out;
 
-    if (file.write(bytes) != bytes.size() || !file.commit()) {
+    if (file.write(bytes.constData(), bytes.size()) != bytes.size() || !file.commit()) {
         FLOG(FLOG_ERROR, "can't write file:%s", path.toUtf8().constData());
         file.cancelWriting();
         return false;

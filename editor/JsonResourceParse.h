@@ -12,6 +12,9 @@ public:
     static std::shared_ptr<_RootItem> parseFile(const QString& path);
     // Same rules on bytes already in memory (used by the file reader and by fuzzing).
     static std::shared_ptr<_RootItem> parseBytes(const QByteArray& bytes);
+    // The same reading done entirely through the toolkit's JSON document: slower, kept as the
+    // reference that parseBytes must agree with (and that it falls back to for unusual input).
+    static std::shared_ptr<_RootItem> parseBytesReference(const QByteArray& bytes);
 
     static std::shared_ptr<_DatasItem> parseDatasItem(const QJsonObject& object);
     static std::shared_ptr<_TemplateItem> parseTemplateItem(const QJsonObject& object);

@@ -54,6 +54,14 @@ public:
         return out;
     }
     void clear() { m_lines.clear(); }
+    // Whole lines as logged, prefix included.
+    QStringList lines() const {
+        QStringList out;
+        for (const auto& l : m_lines) {
+            out << QString::number(l.first) + ' ' + l.second;
+        }
+        return out;
+    }
 
 private:
     static void sink(int level, const char* format, va_list args, void* user) {
@@ -369,6 +377,7 @@ private slots:
     void writerLogsPageChangesAndAnimations();
     void documentSurvivesReadWriteRead();
     void savedBytesMatchTheRecordWriters();
+    void fastAndReferenceReadersAgree();
 
 private:
     log4cplus::Initializer m_log4cplus;
@@ -1698,6 +1707,380 @@ void TestJsonResourceParse::savedBytesMatchTheRecordWriters() {
     root->datas.reset();
     QVERIFY(JsonResourceParse::saveFile(root, path));
     QCOMPARE(readAll(path), toolkitBytes(root));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Differential reading: parseBytes (the fast path) against parseBytesReference (the toolkit's
+// document) on generated and mutated documents. Records must agree member by member and the log
+// must receive the same lines, prefix and line numbers included.
+
+namespace {
+
+QString fixedText(double v, int decimals) {
+    return QString::number(v, 'f', decimals);
+}
+
+// A class in the shape of the benchmark's: every event kind, every draw type, coordinates as
+// fixed-point text of many magnitudes.
+QJsonObject generatedDocument(QRandomGenerator& rng, int events) {
+    QJsonArray draws, pages, chats, questions, answers, animations;
+    static const int kTypes[] = {2, 2, 2, 2, 3, 4, 5, 0, 1, 8, 9, 6};
+    auto coord = [&rng](int decimals) {
+        const double scale = std::pow(10.0, int(rng.bounded(8)) - 5);
+        return fixedText((rng.generateDouble() - 0.2) * scale, decimals);
+    };
+    for (int i = 0; i < events; ++i) {
+        const int type = kTypes[rng.bounded(int(sizeof(kTypes) / sizeof(kTypes[0])))];
+        QJsonObject data{{"alpha", 255},
+                         {"color", int(rng.bounded(0xFFFFFF))},
+                         {"docid", "D1"},
+                         {"thickness", int(rng.bounded(9))},
+                         {"type", type}};
+        const bool textPage = type == 2 || type == 3 || type == 4 || type == 5 || type == 9;
+        data.insert("page", textPage ? QJsonValue(QString::number(i % 40)) : QJsonValue(i % 40));
+        if (type != 0) {
+            data.insert("drawid", QString::number(rng.generate(), 16));
+            data.insert("drawtime", int(rng.bounded(30000)));
+            data.insert("width", 1280);
+            data.insert("height", 720);
+        }
+        if (type == 3 || type == 5) {
+            QJsonObject shape{{"x", coord(type == 3 ? 4 : 6)},
+                              {"y", coord(type == 3 ? 4 : 6)},
+                              {"width", coord(type == 3 ? 4 : 6)},
+                              {"height", coord(type == 3 ? 4 : 6)}};
+            if (type == 5) {
+                shape.insert("label", QString::fromUtf8("F=ma \xe5\x8a\x9b \"q\" \\ \xf0\x9f\x98\x80"));
+                shape.insert("size", 18);
+            }
+            data.insert("draw", shape);
+        } else if (type == 4) {
+            data.insert(
+                "draw",
+                QJsonObject{
+                    {"x", coord(6)}, {"y", coord(6)}, {"widthRadius", coord(6)}, {"heightRadius", coord(6)}});
+        } else if (type == 0) {
+            data.insert("draw", QJsonObject());
+        } else {
+            QJsonArray points;
+            const int n = type == 2 ? 1 + int(rng.bounded(20)) : 0;
+            for (int k = 0; k < n; ++k) {
+                points.append(QJsonObject{{"x", coord(6)}, {"y", coord(6)}});
+            }
+            data.insert("draw", points);
+        }
+        draws.append(QJsonObject{
+            {"time", i / 3}, {"docName", "slides.pdf"}, {"pageNum", i % 40}, {"data", compact(data)}});
+        if (i % 10 == 0) {
+            chats.append(
+                QJsonObject{{"time", i / 3},
+                            {"content", QString::fromUtf8("\xe8\x80\x81\xe5\xb8\x88 [em_3] \"hi\"\n")},
+                            {"userName", "s"},
+                            {"userId", "u"},
+                            {"userAvatar", ""},
+                            {"userRole", "student"},
+                            {"userCustomMark", ""}});
+        }
+        if (i % 50 == 0) {
+            pages.append(QJsonObject{{"time", int(rng.bounded(events))},
+                                     {"url", "https://i/1.jpg"},
+                                     {"docId", "D1"},
+                                     {"docName", "s"},
+                                     {"docTotalPage", 40},
+                                     {"pageNum", i % 40},
+                                     {"encryptDocId", "E"},
+                                     {"useSDK", false},
+                                     {"width", 1280},
+                                     {"height", 720},
+                                     {"mode", 0},
+                                     {"pageTitle", "P"},
+                                     {"serverTime", double(Q_INT64_C(1600000000123) + i)}});
+            questions.append(QJsonObject{{"id", i},
+                                         {"time", i / 3},
+                                         {"content", "why?"},
+                                         {"encryptId", "q"},
+                                         {"triggerTime", "2020-09-13 12:26:40"},
+                                         {"questionUserId", "u"},
+                                         {"questionUserName", "A"},
+                                         {"questionUserAvatar", ""},
+                                         {"isPublish", 1}});
+            answers.append(QJsonObject{{"id", i},
+                                       {"time", i / 3},
+                                       {"content", "g"},
+                                       {"encryptId", "a"},
+                                       {"triggerTime", "t"},
+                                       {"answerUserId", "t"},
+                                       {"answerUserName", "T"},
+                                       {"answerUserAvatar", ""},
+                                       {"answerUserRole", "teacher"},
+                                       {"isPrivate", 0}});
+            animations.append(QJsonObject{{"time", i / 3},
+                                          {"docId", "D1"},
+                                          {"encryptDocId", "E"},
+                                          {"docTotalPage", 40},
+                                          {"pageNum", i % 40},
+                                          {"step", i % 5}});
+        }
+    }
+    QJsonObject meta{{"draw", draws},         {"pageChange", pages}, {"chatLog", chats},
+                     {"question", questions}, {"answer", answers},   {"animation", animations}};
+    QJsonObject datas{{"template", QJsonObject{{"id", 3}, {"type", 4}, {"name", "Three"}}},
+                      {"room", QJsonObject{{"id", 101}, {"templateType", 4}, {"ableCode", true}}},
+                      {"meta", meta}};
+    return QJsonObject{{"msg", "ok"}, {"success", true}, {"datas", datas}};
+}
+
+// Values of every JSON type, including numbers and texts at the edges of each conversion.
+QJsonValue randomValue(QRandomGenerator& rng) {
+    static const QList<QJsonValue> pool = {
+        QJsonValue(0),
+        QJsonValue(12),
+        QJsonValue(-7),
+        QJsonValue(12.5),
+        QJsonValue(40000),
+        QJsonValue(70000),
+        QJsonValue(-32769),
+        QJsonValue(2147483647),
+        QJsonValue(2147483648.0),
+        QJsonValue(-2147483648.0),
+        QJsonValue(-2147483649.0),
+        QJsonValue(1600000000123.0),
+        QJsonValue(9007199254740993.0),
+        QJsonValue(1e300),
+        QJsonValue(-1e-300),
+        QJsonValue(0.5),
+        QJsonValue(2.5),
+        QJsonValue(-0.0),
+        QJsonValue(1e19),
+        QJsonValue(-9.3e18),
+        QJsonValue(true),
+        QJsonValue(false),
+        QJsonValue(QJsonValue::Null),
+        QJsonValue(QJsonObject()),
+        QJsonValue(QJsonArray()),
+        QJsonValue(QJsonObject{{"x", "0.5"}, {"y", 1}}),
+        QJsonValue(QJsonArray{1, "2", QJsonObject{{"x", "0.25"}}}),
+        QJsonValue(""),
+        QJsonValue("0.25"),
+        QJsonValue("-0.5"),
+        QJsonValue("1e3"),
+        QJsonValue(" 0.5"),
+        QJsonValue("0.5 "),
+        QJsonValue("+1"),
+        QJsonValue(".5"),
+        QJsonValue("5."),
+        QJsonValue("007"),
+        QJsonValue("0x10"),
+        QJsonValue("inf"),
+        QJsonValue("nan"),
+        QJsonValue("1e39"),
+        QJsonValue("1e-50"),
+        QJsonValue("3.4028235e38"),
+        QJsonValue("3.5e38"),
+        QJsonValue("0.1234567890123456789"),
+        QJsonValue("12345678901234567"),
+        QJsonValue("-0"),
+        QJsonValue("-0.000"),
+        QJsonValue("abc"),
+        QJsonValue("1,5"),
+        QJsonValue("3"),
+        QJsonValue("-3"),
+        QJsonValue("99999"),
+        QJsonValue("2147483648"),
+        QJsonValue("1.0000001"),
+        QJsonValue("0.000000000000000000000000000000000000000000001"),
+        QJsonValue("{}"),
+        QJsonValue("{\"type\":2,\"draw\":[{\"x\":\"0.5\",\"y\":\"0.25\"}]}"),
+        QJsonValue("[1]"),
+        QJsonValue("{\"type\":3,\"draw\":{\"x\":\"0.5\"},\"page\":\" 7\"}"),
+        QJsonValue(QString::fromUtf8("\xc3\xa9\xe4\xbd\xa0\xf0\x9f\x98\x80\t\"\\/")),
+        QJsonValue(QString(QChar(0xD800))),
+        QJsonValue(QString(QChar(0xFEFF)) + "x"),
+        QJsonValue(QString(QChar(0xFFFF))),
+        QJsonValue(QString(QChar(0)) + "z")};
+    return pool[int(rng.bounded(pool.size()))];
+}
+
+QJsonValue mutate(const QJsonValue& v, QRandomGenerator& rng, int permille);
+
+QJsonObject mutateObject(const QJsonObject& o, QRandomGenerator& rng, int permille) {
+    QJsonObject out;
+    for (auto it = o.begin(); it != o.end(); ++it) {
+        const int roll = int(rng.bounded(1000));
+        if (roll < permille / 4) {
+            continue;  // key dropped
+        }
+        QJsonValue v = it.value();
+        if (it.key() == "data" && v.isString() && rng.bounded(3) == 0) {
+            // Mutate inside the draw text too.
+            const QJsonDocument inner = QJsonDocument::fromJson(v.toString().toUtf8());
+            if (inner.isObject()) {
+                v = compact(mutateObject(inner.object(), rng, permille * 3));
+            }
+        }
+        out.insert(it.key(), mutate(v, rng, permille));
+    }
+    if (int(rng.bounded(1000)) < permille) {
+        static const char* kKeys[] = {"time", "type", "page", "draw",      "x",
+                                      "id",   "data", "meta", "serverTime"};
+        out.insert(kKeys[rng.bounded(int(sizeof(kKeys) / sizeof(kKeys[0])))], randomValue(rng));
+    }
+    return out;
+}
+
+QJsonValue mutate(const QJsonValue& v, QRandomGenerator& rng, int permille) {
+    if (int(rng.bounded(1000)) < permille) {
+        return randomValue(rng);
+    }
+    if (v.isObject()) {
+        return mutateObject(v.toObject(), rng, permille);
+    }
+    if (v.isArray()) {
+        QJsonArray out;
+        for (const QJsonValue& e : v.toArray()) {
+            out.append(mutate(e, rng, permille));
+        }
+        return out;
+    }
+    return v;
+}
+
+// Textual changes the toolkit's serializer cannot produce: number spellings, lenient escapes, raw
+// control characters, repeated keys, white space, bad UTF-8, byte-order mark, trailing text.
+QByteArray mutateText(QByteArray text, QRandomGenerator& rng) {
+    static const QList<QPair<QByteArray, QByteArray>> edits = {
+        {"\"time\":1,", "\"time\":1e0,"},
+        {"\"time\":1,", "\"time\":1.000,"},
+        {"\"time\":1,", "\"time\":-0,"},
+        {"\"time\":1,", "\"time\":01,"},
+        {"\"time\":1,", "\"time\":.5,"},
+        {"\"time\":1,", "\"time\":1.,"},
+        {"\"time\":1,", "\"time\":1e400,"},
+        {"\"time\":1,", "\"time\":1e-400,"},
+        {"\"time\":1,", "\"time\":4.9e-324,"},
+        {"\"time\":1,", "\"time\":1E+1,"},
+        {"\"time\":1,", "\"time\":\"x\",\"time\":2,"},
+        {"\"time\":1,", "\"time\":2,\"time\":\"x\","},
+        {"\"time\":", "\"\\u0074ime\":"},
+        {"\"time\":", " \"time\" :\t\n"},
+        {"\"docName\":\"", "\"docName\":\"\\x"},
+        {"\"docName\":\"", "\"docName\":\"\\u00e9\\ud83d\\ude00"},
+        {"\"docName\":\"", "\"docName\":\"\\ud83d"},
+        {"\"docName\":\"", "\"docName\":\"\x01"},
+        {"\"docName\":\"", "\"docName\":\"\xc3("},
+        {"\"docName\":\"", "\"docName\":\"\xed\xa0\x80"},
+        {"\"docName\":\"", "\"docName\":\"\xef\xbb\xbf"},
+        {"\"data\":\"{", "\"data\":\"\xef\xbb\xbf{"},
+        {"\"data\":\"{", "\"data\":\" {"},
+        {"\"data\":\"{", "\"data\":\"{\\\"type\\\":2,"},
+        {"}\"", "} x\""},
+        {"\\\"x\\\":", "\\\"x\\\":\\\"0.5\\\",\\\"x\\\":"},
+        {"\\\"type\\\":", "\\\"type\\\":3,\\\"type\\\":"},
+        {"\\\"page\\\":", "\\\"p\\\\u0061ge\\\":"},
+        {"[", "[ "},
+        {",", " ,"},
+        {"{", "{\n"},
+        {"\"meta\":", "\"meta\":{},\"meta\":"},
+        {"\"datas\":", "\"datas\":[],\"datas\":"},
+    };
+    const int n = 1 + int(rng.bounded(3));
+    for (int i = 0; i < n; ++i) {
+        const auto& e = edits[int(rng.bounded(edits.size()))];
+        int at = text.indexOf(e.first, int(rng.bounded(qMax(1, text.size()))));
+        if (at < 0) {
+            at = text.indexOf(e.first);
+        }
+        if (at >= 0) {
+            text.replace(at, e.first.size(), e.second);
+        }
+    }
+    switch (rng.bounded(12)) {
+        case 0:
+            return "\xef\xbb\xbf" + text;
+        case 1:
+            return text + " \n";
+        case 2:
+            return text + "x";
+        case 3:
+            return "[" + text + "]";
+        case 4:
+            return " " + text;
+        default:
+            return text;
+    }
+}
+
+// Reads the same bytes both ways; true when trees and log lines agree.
+bool readersAgree(const QByteArray& bytes, QString* why) {
+    LogCapture fastLog;
+    const auto fast = JsonResourceParse::parseBytes(bytes);
+    const QStringList fastLines = fastLog.lines();
+    fastLog.clear();
+    const auto reference = JsonResourceParse::parseBytesReference(bytes);
+    const QStringList referenceLines = fastLog.lines();
+    if (bool(fast) != bool(reference)) {
+        *why = QStringLiteral("one reader failed");
+        return false;
+    }
+    if (fastLines != referenceLines) {
+        *why = QStringLiteral("log differs: %1 | %2").arg(fastLines.join('/'), referenceLines.join('/'));
+        return false;
+    }
+    return !fast || sameTree(*fast, *reference, why);
+}
+
+}  // namespace
+
+void TestJsonResourceParse::fastAndReferenceReadersAgree() {
+    QRandomGenerator rng(20240611);
+    QString why;
+
+    // The benchmark's shape, read both ways: every record equal.
+    const QByteArray generated = bytesOf(generatedDocument(rng, 3000));
+    {
+        LogCapture log;
+        auto root = JsonResourceParse::parseBytes(generated);
+        QVERIFY(root && root->datas && root->datas->meta_item);
+        QCOMPARE(root->datas->meta_item->draw.size(), 3000);
+        QCOMPARE(log.lines(), QStringList());
+    }
+    QVERIFY2(readersAgree(generated, &why), qPrintable(why));
+    QVERIFY2(readersAgree(fullDocument(), &why), qPrintable(why));
+
+    // The same document in the benchmark's key order and spacing (not the toolkit's sorted keys).
+    QByteArray spaced = generated;
+    spaced.replace(",", ",\n  ").replace(":", " : ");
+    QVERIFY2(readersAgree(spaced, &why), qPrintable(why));
+
+    // Structural mutations: wrong types everywhere, missing and extra keys, odd draw texts.
+    const QJsonObject full = QJsonDocument::fromJson(fullDocument()).object();
+    const QJsonObject small = generatedDocument(rng, 40);
+    for (int i = 0; i < 400; ++i) {
+        const QJsonObject base = i % 2 ? full : small;
+        const QByteArray bytes = bytesOf(mutateObject(base, rng, 5 + int(rng.bounded(150))));
+        QVERIFY2(readersAgree(bytes, &why), qPrintable(QStringLiteral("structural %1: %2").arg(i).arg(why)));
+    }
+    // Textual mutations on top of structural ones.
+    for (int i = 0; i < 600; ++i) {
+        const QJsonObject base = i % 2 ? full : small;
+        const QByteArray bytes = mutateText(bytesOf(mutateObject(base, rng, int(rng.bounded(40)))), rng);
+        QVERIFY2(
+            readersAgree(bytes, &why),
+            qPrintable(
+                QStringLiteral("textual %1: %2\n%3").arg(i).arg(why, QString::fromUtf8(bytes.left(300)))));
+    }
+
+    // Coordinates of many spellings and magnitudes, single precision both ways.
+    QJsonArray points;
+    for (int i = 0; i < 20000; ++i) {
+        const double scale = std::pow(10.0, int(rng.bounded(30)) - 15);
+        const double v = (rng.generateDouble() - 0.5) * scale;
+        points.append(QJsonObject{{"x", QString::number(v, 'f', int(rng.bounded(17)))},
+                                  {"y", QString::number(v, 'g', 1 + int(rng.bounded(17)))}});
+    }
+    const QJsonObject data{{"type", 2}, {"draw", points}};
+    const QByteArray manyPoints = docWithMeta(QJsonObject{{"draw", QJsonArray{drawElement(data)}}});
+    QVERIFY2(readersAgree(manyPoints, &why), qPrintable(why));
 }
 
 QTEST_GUILESS_MAIN(TestJsonResourceParse)
