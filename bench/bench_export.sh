@@ -36,7 +36,8 @@ frames_src=$(ffprobe -v error -select_streams v:0 -count_packets -show_entries s
 # Ours: the export engine (rendering with OpenGL, software Mesa here) and the recorder.
 /usr/bin/time -f "%M" -o "$WORK/ours.mem" "$BENCH" "$WORK/class.vrk" "$WORK/ours.mp4" 1280 720 1500 \
     >"$WORK/ours.out" 2>"$WORK/ours.log" || { tail -20 "$WORK/ours.log" >&2; exit 1; }
-read -r _ frames _ t_ours _ rss10 _ rss50 _ rss90 <"$WORK/ours.out"
+# The program's log shares stdout with the result line; take the result line only.
+read -r _ frames _ t_ours _ rss10 _ rss50 _ rss90 < <(grep '^frames ' "$WORK/ours.out" | tail -1)
 mem_ours=$(cat "$WORK/ours.mem")
 
 # ffmpeg: the same video scaled into the video area, beside a static 166-pixel column picture.
