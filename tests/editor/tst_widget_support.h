@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPointer>
 #include <QTemporaryDir>
 #include <QTest>
@@ -86,6 +87,7 @@ public:
     }
     void expect(Handler handler) { m_handlers.append(std::move(handler)); }
     int pending() const { return m_handlers.size(); }
+    QStringList unexpected() const { return m_unexpected; }
 
     // Picks `path` in the next file dialog ("" cancels it).
     void chooseFile(const QString& path) {
@@ -97,7 +99,12 @@ public:
             if (path.isEmpty()) {
                 dialog->reject();
             } else {
-                dialog->selectFile(path);
+                // Typed as a whole path, as a user would; the dialog's own accept checks it.
+                auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+                if (!edit) {
+                    return false;
+                }
+                edit->setText(path);
                 QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
             }
             return true;
@@ -120,10 +127,18 @@ public:
 
 private:
     void poll() {
+        QWidget* modal = QApplication::activeModalWidget();
         if (m_handlers.isEmpty()) {
+            // A message nobody expected is noted and closed, so that a failing test cannot hang.
+            if (modal && modal != m_last && qobject_cast<VRKMessageBox*>(modal)) {
+                m_unexpected << readMessageBox(modal).text;
+                m_last = modal;
+                if (auto* ok = modal->findChild<QAbstractButton*>(QStringLiteral("okBtn"))) {
+                    ok->click();
+                }
+            }
             return;
         }
-        QWidget* modal = QApplication::activeModalWidget();
         if (!modal || modal == m_last) {
             return;
         }
@@ -136,6 +151,7 @@ private:
     QTimer m_timer;
     QList<Handler> m_handlers;
     QPointer<QWidget> m_last;
+    QStringList m_unexpected;
 };
 
 // A package whose video lasts exactly `ms` milliseconds: the generated sample `base` with its video
