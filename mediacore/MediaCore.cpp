@@ -119,6 +119,11 @@ bool MediaCore::getVideoSize(int* width, int* height, const std::string& path) {
         }
         return false;
     }
+    if (r.width <= 0 || r.height <= 0) {
+        // A damaged header can name a video stream without a picture size; callers size outputs by it.
+        MLOG(MEDIA_LOG_ERROR, "no picture size in %s", pathFor("").c_str());
+        return false;
+    }
     if (width) {
         *width = r.width;
     }
