@@ -137,6 +137,29 @@ bool MediaInput::open(const std::string& rawPath, const std::atomic<bool>* cance
             }
         }
     }
+    if (indexed) {
+        // The movie header's length is only a claim; the sample tables say where the media ends. A file
+        // claiming far more than it holds would otherwise stretch timelines and shift merged events.
+        int64_t tables_us = 0;
+        for (unsigned i = 0; i < m_ctx->nb_streams; ++i) {
+            AVStream* st = m_ctx->streams[i];
+            const int n = avformat_index_get_entries_count(st);
+            const AVIndexEntry* first = n > 0 ? avformat_index_get_entry(st, 0) : nullptr;
+            const AVIndexEntry* last = n > 0 ? avformat_index_get_entry(st, n - 1) : nullptr;
+            if (!first || !last || last->timestamp < first->timestamp) {
+                continue;
+            }
+            // The last sample's own length is not in the index: the average one stands in for it.
+            const int64_t span = last->timestamp - first->timestamp;
+            const int64_t end = span + (n > 1 ? span / (n - 1) : 0);
+            tables_us = std::max(tables_us, av_rescale_q(end, st->time_base, AV_TIME_BASE_Q));
+        }
+        if (tables_us > 0 && m_duration_us > tables_us + AV_TIME_BASE) {
+            MLOG(MEDIA_LOG_WARN, "header length %lld us of %s exceeds its samples, %lld us used",
+                 static_cast<long long>(m_duration_us), m_path.c_str(), static_cast<long long>(tables_us));
+            m_duration_us = tables_us;
+        }
+    }
     return true;
 }
 

@@ -30,6 +30,7 @@ struct Variant {
     QString cls;
     QString name;
     std::function<bool(const QString& dir)> mutate;
+    qint64 expectDurationMs = -1;  // when known: the length the engine must report despite the damage
 };
 
 QByteArray fileHash(const QString& path) {
@@ -395,6 +396,10 @@ void TestHostileSession::runVariants(const QList<Variant>& variants) {
         QVERIFY2(o.problems.isEmpty(), qPrintable(tag + ": " + o.problems.join("; ")));
         m_tried[v.cls] += 1;
         m_failedCleanly[v.cls] += (o.read != 0 || o.cut != 0 || o.merge != 0) ? 1 : 0;
+        if (v.expectDurationMs >= 0) {
+            QVERIFY2(qAbs(o.duration - v.expectDurationMs) <= 500,
+                     qPrintable(tag + QStringLiteral(": duration %1").arg(o.duration)));
+        }
         qInfo("%s: read %d, duration %lld, cut %d, merge %d", qPrintable(tag), o.read,
               static_cast<long long>(o.duration), o.cut, o.merge);
     }
@@ -515,6 +520,14 @@ void TestHostileSession::hostileVideos() {
             return true;
         });
     });
+    add("video-lying-header", "mvhd-duration-huge", [](const QString& d) {
+        return patchVideo(d, [](QByteArray& b) {
+            const int at = b.indexOf("mvhd");
+            return at >= 0 ? (putBE32(b, at + 20, 0x7fffffffu), true) : false;
+        });
+    });
+    // The samples are all there: the length must come from them, not from the header's claim.
+    variants.last().expectDurationMs = 8000;
     add("video-lying-header", "mdat-size-4g", [](const QString& d) {
         // The media data claims to run for 4 GB past the few hundred kB that are there.
         return patchVideo(d, [](QByteArray& b) {
