@@ -10,6 +10,9 @@
 #include <QSaveFile>
 
 #include <algorithm>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
@@ -643,14 +646,13 @@ private:
         m_out += '}';
     }
 
-    // Writes one array; records that are empty are logged and left out.
+    // Writes one array; empty records are left out (logMeta reports them).
     template <typename Item, typename Fn>
-    void array(const QList<std::shared_ptr<Item>>& list, const char* emptyLine, Fn fn) {
+    void array(const QList<std::shared_ptr<Item>>& list, Fn fn) {
         m_out += '[';
         bool first = true;
         for (const std::shared_ptr<Item>& item : list) {
             if (!item) {
-                flog_log(FLOG_ERROR, "[%s:%d]%s", FLOG_SOURCE, __LINE__, emptyLine);
                 continue;
             }
             if (!first) {
@@ -662,58 +664,50 @@ private:
         m_out += ']';
     }
 
+    template <typename Item, typename Fn>
+    static void logArray(const QList<std::shared_ptr<Item>>& list, const char* emptyLine, Fn onItem) {
+        for (const std::shared_ptr<Item>& item : list) {
+            if (!item) {
+                flog_log(FLOG_ERROR, "[%s:%d]%s", FLOG_SOURCE, __LINE__, emptyLine);
+            } else {
+                onItem(*item);
+            }
+        }
+    }
+
+    // What the record writers log, in their order (draw, pageChange, chatLog, question, answer,
+    // animation), so that the text itself can go straight out in ascending key order.
+    static void logMeta(const _MetaItem& m) {
+        auto nothing = [](const auto&) {};
+        logArray(m.draw, "draw item is empty.", nothing);
+        logArray(m.pageChange, "pageChange item is empty.",
+                 [](const _PageChangeItem& p) { logPageChange(p); });
+        logArray(m.chatLog, "chatLog item is empty.", nothing);
+        logArray(m.question, "question item is empty.", nothing);
+        logArray(m.answer, "answer item is empty.", nothing);
+        logArray(m.animation, "animation item is empty.",
+                 [](const _AnimationItem& a) { qDebug().noquote() << "docId" << a.docId; });
+    }
+
     void meta(const std::shared_ptr<_MetaItem>& m) {
         if (!m) {
             FLOG(FLOG_ERROR, "meta item is empty.");
             m_out += "{}";
             return;
         }
-        // Built in the reader's order so that logs come in the same order as the record writers give;
-        // the arrays are then joined in ascending key order.
-        const int start = m_out.size();
-        m_out += "{\"draw\":";
-        array(m->draw, "draw item is empty.", [this](const _DrawItem& d) { draw(d); });
-        const int drawEnd = m_out.size();
-        m_out += ",\"pageChange\":";
-        array(m->pageChange, "pageChange item is empty.",
-              [this](const _PageChangeItem& p) { pageChange(p); });
-        const int pageEnd = m_out.size();
-        m_out += ",\"chatLog\":";
-        array(m->chatLog, "chatLog item is empty.", [this](const _ChatLogItem& c) { chatLog(c); });
-        const int chatEnd = m_out.size();
-        m_out += ",\"question\":";
-        array(m->question, "question item is empty.", [this](const _QuestionItem& q) { question(q); });
-        const int questionEnd = m_out.size();
+        logMeta(*m);
+        m_out += "{\"animation\":";
+        array(m->animation, [this](const _AnimationItem& a) { animation(a); });
         m_out += ",\"answer\":";
-        array(m->answer, "answer item is empty.", [this](const _AnswerItem& a) { answer(a); });
-        const int answerEnd = m_out.size();
-        m_out += ",\"animation\":";
-        array(m->animation, "animation item is empty.", [this](const _AnimationItem& a) { animation(a); });
-        const int animationEnd = m_out.size();
-
-        // Pieces without their leading "{" or ",": "key":[...]
-        auto piece = [&](int from, int to) {
-            return QByteArray(m_out.constData() + from + 1, to - from - 1);
-        };
-        const QByteArray drawPart = piece(start, drawEnd);
-        const QByteArray pagePart = piece(drawEnd, pageEnd);
-        const QByteArray chatPart = piece(pageEnd, chatEnd);
-        const QByteArray questionPart = piece(chatEnd, questionEnd);
-        const QByteArray answerPart = piece(questionEnd, answerEnd);
-        const QByteArray animationPart = piece(answerEnd, animationEnd);
-        m_out.truncate(start);
-        m_out += '{';
-        m_out += animationPart;
-        m_out += ',';
-        m_out += answerPart;
-        m_out += ',';
-        m_out += chatPart;
-        m_out += ',';
-        m_out += drawPart;
-        m_out += ',';
-        m_out += pagePart;
-        m_out += ',';
-        m_out += questionPart;
+        array(m->answer, [this](const _AnswerItem& a) { answer(a); });
+        m_out += ",\"chatLog\":";
+        array(m->chatLog, [this](const _ChatLogItem& c) { chatLog(c); });
+        m_out += ",\"draw\":";
+        array(m->draw, [this](const _DrawItem& d) { draw(d); });
+        m_out += ",\"pageChange\":";
+        array(m->pageChange, [this](const _PageChangeItem& p) { pageChange(p); });
+        m_out += ",\"question\":";
+        array(m->question, [this](const _QuestionItem& q) { question(q); });
         m_out += '}';
     }
 
@@ -862,7 +856,6 @@ private:
         m_out += ",\"width\":";
         num(p.width);
         m_out += '}';
-        logPageChange(p);
     }
 
     void chatLog(const _ChatLogItem& c) {
@@ -943,7 +936,6 @@ private:
         m_out += ",\"time\":";
         num(a.time / 1000);
         m_out += '}';
-        qDebug().noquote() << "docId" << a.docId;
     }
 };
 // ---------------------------------------------------------------------------------------------
@@ -985,6 +977,7 @@ private:
     int m_depth = 0;
     std::string m_unescaped;  // scratch for strings with escapes
     std::string m_key;        // scratch for keys with escapes
+    std::string m_dataText;   // the decoded "data" text of the draw event being read
 
     struct Key {
         const char* s;
@@ -1062,6 +1055,25 @@ private:
         const unsigned char* p = reinterpret_cast<const unsigned char*>(m_p);
         const unsigned char* const e = reinterpret_cast<const unsigned char*>(m_end);
         while (true) {
+#ifdef __SSE2__
+            // Sixteen bytes at a time while none is a quote, a backslash, a control or non-ASCII byte
+            // (the last two are exactly the bytes below 0x20 as signed values).
+            const __m128i quote = _mm_set1_epi8('"');
+            const __m128i backslash = _mm_set1_epi8('\\');
+            const __m128i space = _mm_set1_epi8(0x20);
+            while (e - p >= 16) {
+                const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+                const __m128i special =
+                    _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(x, quote), _mm_cmpeq_epi8(x, backslash)),
+                                 _mm_cmplt_epi8(x, space));
+                const int mask = _mm_movemask_epi8(special);
+                if (mask != 0) {
+                    p += __builtin_ctz(unsigned(mask));
+                    break;
+                }
+                p += 16;
+            }
+#endif
             while (p != e && *p >= 0x20 && *p < 0x80 && *p != '"' && *p != '\\') {
                 ++p;
             }
@@ -1111,73 +1123,76 @@ private:
         return true;
     }
 
-    static void appendUtf8(std::string& out, uint u) {
+    static char* writeUtf8(char* w, uint u) {
         if (u < 0x80) {
-            out += char(u);
+            *w++ = char(u);
         } else if (u < 0x800) {
-            out += char(0xC0 | (u >> 6));
-            out += char(0x80 | (u & 0x3F));
+            *w++ = char(0xC0 | (u >> 6));
+            *w++ = char(0x80 | (u & 0x3F));
         } else if (u < 0x10000) {
-            out += char(0xE0 | (u >> 12));
-            out += char(0x80 | ((u >> 6) & 0x3F));
-            out += char(0x80 | (u & 0x3F));
+            *w++ = char(0xE0 | (u >> 12));
+            *w++ = char(0x80 | ((u >> 6) & 0x3F));
+            *w++ = char(0x80 | (u & 0x3F));
         } else {
-            out += char(0xF0 | (u >> 18));
-            out += char(0x80 | ((u >> 12) & 0x3F));
-            out += char(0x80 | ((u >> 6) & 0x3F));
-            out += char(0x80 | (u & 0x3F));
+            *w++ = char(0xF0 | (u >> 18));
+            *w++ = char(0x80 | ((u >> 12) & 0x3F));
+            *w++ = char(0x80 | ((u >> 6) & 0x3F));
+            *w++ = char(0x80 | (u & 0x3F));
         }
+        return w;
     }
 
     // Decodes the escapes of an already validated string into UTF-8.
     static void unescape(const char* p, const char* end, std::string& out) {
-        out.clear();
-        out.reserve(size_t(end - p));
+        // The decoded text is never longer than its escaped form.
+        out.resize(size_t(end - p));
+        char* w = &out[0];
         while (p != end) {
-            const char* run = p;
-            while (p != end && *p != '\\')
-                ++p;
-            out.append(run, size_t(p - run));
-            if (p == end)
-                break;
+            if (*p != '\\') {
+                *w++ = *p++;
+                continue;
+            }
             const char x = p[1];
             p += 2;
             switch (x) {
                 case 'b':
-                    out += '\b';
+                    *w++ = '\b';
                     break;
                 case 'f':
-                    out += '\f';
+                    *w++ = '\f';
                     break;
                 case 'n':
-                    out += '\n';
+                    *w++ = '\n';
                     break;
                 case 'r':
-                    out += '\r';
+                    *w++ = '\r';
                     break;
                 case 't':
-                    out += '\t';
+                    *w++ = '\t';
                     break;
                 case 'u': {
                     uint u = 0;
-                    for (int i = 0; i < 4; ++i)
+                    for (int i = 0; i < 4; ++i) {
                         u = (u << 4) | uint(hexDigit(p[i]));
+                    }
                     p += 4;
                     if (u >= 0xD800 && u <= 0xDBFF) {
                         uint low = 0;
-                        for (int i = 0; i < 4; ++i)
+                        for (int i = 0; i < 4; ++i) {
                             low = (low << 4) | uint(hexDigit(p[2 + i]));
+                        }
                         p += 6;
                         u = 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00);
                     }
-                    appendUtf8(out, u);
+                    w = writeUtf8(w, u);
                     break;
                 }
-                default:
-                    out += x;
-                    break;  // quote, backslash, slash
+                default:  // quote, backslash, slash
+                    *w++ = x;
+                    break;
             }
         }
+        out.resize(size_t(w - out.data()));
     }
 
     // Strict JSON number; the value is the correctly rounded double, as the toolkit computes it.
@@ -1873,7 +1888,7 @@ private:
     // The "data" text of a draw event, read like the reference: parsed as a document of its own.
     // Text outside the accepted subset is handed to the reference reading of that one text.
     void drawDataText(const Value& v, _DrawData& out) {
-        std::string bytes;
+        std::string& bytes = m_dataText;
         if (v.escaped) {
             unescape(v.begin, v.end, bytes);
         } else {

@@ -1693,11 +1693,28 @@ void TestJsonResourceParse::savedBytesMatchTheRecordWriters() {
                                       double(float(rng.generateDouble())));
         }
         d->data.points << QPointF(0.0000005, 0.00005) << QPointF(-0.0000005, 2.5e-5) << QPointF(-0.0, 1e300);
+        // Exact binary ties at 6 decimals (1/128) and 4 decimals (1/32): the toolkit rounds them away
+        // from zero where the C library rounds to even.
+        d->data.points << QPointF(0.0078125, -0.0078125) << QPointF(0.03125, 1.0 / 1024);
         d->data.rect = QRectF(0.00005, -0.00005, 0.12345, 123456.78905);
         meta.draw << d;
     }
     QVERIFY(JsonResourceParse::saveFile(root, path));
     QCOMPARE(readAll(path), toolkitBytes(root));
+    QVERIFY(readAll(path).contains("0.007813"));
+    QVERIFY(readAll(path).contains("-0.007813"));
+
+    // A rectangle at a tie of its four decimals.
+    {
+        auto tie = std::make_shared<_DrawItem>();
+        tie->data.type = 3;
+        tie->data.rect = QRectF(0.03125, -0.03125, 0.5, 0.0);
+        meta.draw.clear();
+        meta.draw << tie;
+        QVERIFY(JsonResourceParse::saveFile(root, path));
+        QCOMPARE(readAll(path), toolkitBytes(root));
+        QVERIFY(readAll(path).contains("0.0313"));
+    }
 
     // Empty body and empty children.
     root->datas->meta_item.reset();
