@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Sanitizer runs of the test suite, each in its own build folder:
+#   scripts/sanitize.sh asan [CTEST_ARGS...]   AddressSanitizer + UndefinedBehaviorSanitizer, whole suite (build-asan)
+#   scripts/sanitize.sh tsan [CTEST_ARGS...]   ThreadSanitizer, session and engine tests (build-tsan)
+#   scripts/sanitize.sh all                    both
+# Extra arguments go to ctest (e.g. -R 'editor_|supzip_' or -E 'export_|views_' to leave out the slow GL tests).
+# Everything runs under Xvfb like CI. Reports abort the test that caused them, so ctest lists them as failures.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+mode=${1:-all}
+shift || true
+supp="$PWD/scripts/sanitizers"
+jobs=${SANITIZE_JOBS:-2}
+
+run_asan() {
+    cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVRK_SANITIZE=ON
+    nice cmake --build build-asan -j"$jobs"
+    export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=0:strict_string_checks=1"
+    export LSAN_OPTIONS="suppressions=$supp/lsan.supp:print_suppressions=0"
+    export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:suppressions=$supp/ubsan.supp"
+    xvfb-run -a -s "-screen 0 1920x1080x24" \
+        ctest --test-dir build-asan --output-on-failure -j"$jobs" --timeout 1800 "$@"
+}
+
+# The tests that run work on several threads: the session (event queue, cut and merge pipelines)
+# and the media engine.
+TSAN_TARGETS=(editor_tst_datawrapper_dispatch editor_tst_datawrapper_eventqueue editor_tst_cutmerge
+              editor_tst_cutmerge_e2e mediacore_tst_media_probe mediacore_tst_media_edit
+              mediacore_tst_media_play mediacore_tst_recorder)
+TSAN_REGEX='^(editor_tst_datawrapper|editor_tst_cutmerge|mediacore_)'
+
+run_tsan() {
+    cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVRK_TSAN=ON
+    nice cmake --build build-tsan -j"$jobs" --target vrk-sample "${TSAN_TARGETS[@]}"
+    export TSAN_OPTIONS="suppressions=$supp/tsan.supp:halt_on_error=1:second_deadlock_stack=1:history_size=4"
+    xvfb-run -a -s "-screen 0 1920x1080x24" \
+        ctest --test-dir build-tsan --output-on-failure -j"$jobs" --timeout 1800 -R "$TSAN_REGEX" "$@"
+}
+
+case "$mode" in
+    asan) run_asan "$@" ;;
+    tsan) run_tsan "$@" ;;
+    all) run_asan; run_tsan ;;
+    *) echo "usage: sanitize.sh asan|tsan|all [ctest args]" >&2; exit 2 ;;
+esac
