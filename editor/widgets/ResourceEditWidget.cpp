@@ -216,7 +216,7 @@ void ResourceEditWidget::setupForm() {
 
     auto* right = new QWidget(mainWidget);
     right->setObjectName(QStringLiteral("widget_right_side"));
-    right->setFixedWidth(262);
+    right->setFixedWidth(272);
     auto* rightLayout = new QVBoxLayout(right);
     rightLayout->setContentsMargins(10, 14, 10, 14);
     rightLayout->setSpacing(10);

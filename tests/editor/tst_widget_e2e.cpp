@@ -4,6 +4,7 @@
 #include <QDateTimeEdit>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QTableWidget>
 #include <QTest>
 
@@ -52,6 +53,19 @@ private:
 QString cellText(QTableWidget* table, int row, int column) {
     QTableWidgetItem* item = table->item(row, column);
     return item ? item->text() : QString();
+}
+
+// With VRK_SHOT_DIR set, the windows are also photographed for the documentation.
+void photograph(QWidget* w, const QString& name) {
+    const QString dir = qEnvironmentVariable("VRK_SHOT_DIR");
+    if (dir.isEmpty()) {
+        return;
+    }
+    QTest::qWait(300);
+    const QPoint origin = w->mapToGlobal(QPoint(0, 0));
+    QApplication::primaryScreen()
+        ->grabWindow(0, origin.x(), origin.y(), w->width(), w->height())
+        .save(dir + "/" + name);
 }
 
 // Releases the mouse on the timeline at the pixel of `ms`, as a click on the bar does.
@@ -140,7 +154,7 @@ void EndToEndTest::cutFromMainWindow() {
         driverError = QStringLiteral("play");
         QTest::mouseClick(button(w, "pushButton_play"), Qt::LeftButton);
         auto* current = w->findChild<QLabel*>(QStringLiteral("label_current_play_time"));
-        if (!waitUntil([&] { return current->text() != QStringLiteral("00:00:00.000"); }, 20000)) {
+        if (!waitUntil([&] { return current->text() != QStringLiteral("00:00:00.000"); }, 60000)) {
             w->reject();
             return;
         }
@@ -160,6 +174,7 @@ void EndToEndTest::cutFromMainWindow() {
             w->reject();
             return;
         }
+        photograph(w, QStringLiteral("cut-window.png"));
         driverError.clear();
         QTest::mouseClick(button(w, "pushButton_sure"), Qt::LeftButton);
     });
@@ -231,6 +246,7 @@ void EndToEndTest::mergeFromMainWindow() {
             w->reject();
             return;
         }
+        photograph(w, QStringLiteral("merge-window.png"));
         driverError.clear();
         QTest::mouseClick(button(w, "pushButton_sure"), Qt::LeftButton);
     });
