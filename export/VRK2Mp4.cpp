@@ -1,7 +1,10 @@
 #define FLOG_SOURCE "export/VRK2Mp4"
 #include "VRK2Mp4.h"
 
+#include <QCoreApplication>
 #include <QDebug>
+#include <QEvent>
+#include <QEventLoop>
 #include <QFrame>
 #include <QGraphicsProxyWidget>
 #include <QGraphicsScene>
@@ -32,6 +35,9 @@ VRK2Mp4::VRK2Mp4(QObject* parent) : QObject(parent) {
 }
 
 VRK2Mp4::~VRK2Mp4() {
+    if (m_frames_rendered > 0) {
+        FLOG(FLOG_INFO, "template painted %lld times for %lld frames", m_template_renders, m_frames_rendered);
+    }
     // The session may outlive us (a background read holds it): it must not call into the template.
     if (m_data_wrapper) {
         m_data_wrapper->setObserver(nullptr);
@@ -114,6 +120,10 @@ int VRK2Mp4::startConvert(const QString& output) {
     m_data_wrapper->setObserver(m_template);
     m_template->mediaWidget()->setUpdatesEnabled(false);
     templateWidget->setGeometry(0, 0, m_param->width, m_param->height);
+    // Every repaint request of the template or its views reaches the template widget (the top of
+    // their widget tree) as one update request.
+    templateWidget->installEventFilter(this);
+    m_template_dirty = true;
 
     return m_recorder->start() ? 0 : 5;
 }
@@ -269,48 +279,102 @@ void VRK2Mp4::slotCurrentTimePoint(std::shared_ptr<SRecordFrame> frame) {
     renderFrame(*frame);
 }
 
+bool VRK2Mp4::eventFilter(QObject* watched, QEvent* event) {
+    if (m_template && watched == dynamic_cast<QWidget*>(m_template)) {
+        switch (event->type()) {
+            case QEvent::UpdateRequest:
+            case QEvent::UpdateLater:
+            case QEvent::Resize:
+            case QEvent::Show:
+            case QEvent::LayoutRequest:
+                m_template_dirty = true;
+                break;
+            default:
+                break;
+        }
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void VRK2Mp4::renderTemplate() {
+    QOpenGLFunctions_3_2_Core* f = m_helper->functions();
+    f->glViewport(0, 0, m_param->width, m_param->height);
+    f->glClearColor(0, 0, 0, 1);
+    f->glClearStencil(0);
+    f->glClearDepth(0.0);
+    f->glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
+    QOpenGLPaintDevice device(m_view->size());
+    QPainter painter(&device);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::TextAntialiasing);
+    m_view->render(&painter, QRectF(), QRect(), Qt::KeepAspectRatio);
+    painter.fillRect(m_media_area_rect, Qt::black);
+    painter.end();
+    ++m_template_renders;
+}
+
 void VRK2Mp4::renderFrame(SRecordFrame& frame) {
     std::shared_ptr<_RGBAFrame> picture;
     if (m_helper && m_gl_widget && m_view && m_param) {
+        // What this frame's events changed may still wait in the queue: item views lay out on a
+        // zero timer and repaint requests are posted. Let them run now (the recorder delivers no
+        // further frame before this picture), so that this frame already shows the change.
+        if (QWidget* templateWidget = dynamic_cast<QWidget*>(m_template)) {
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+            QCoreApplication::sendPostedEvents(templateWidget, QEvent::UpdateRequest);
+        }
         m_gl_widget->makeCurrent();
         QOpenGLFunctions_3_2_Core* f = m_helper->functions();
         m_helper->ensureFramebuffer(m_param->width, m_param->height);
         m_helper->bindFramebuffer();
         std::shared_ptr<QOpenGLFramebufferObject> fbo = m_helper->framebuffer();
         if (fbo && fbo->isValid()) {
-            f->glViewport(0, 0, m_param->width, m_param->height);
-            f->glClearColor(0, 0, 0, 1);
-            f->glClearStencil(0);
-            f->glClearDepth(0.0);
-            f->glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
-            {
-                QOpenGLPaintDevice device(m_view->size());
-                QPainter painter(&device);
-                painter.setRenderHint(QPainter::Antialiasing);
-                painter.setRenderHint(QPainter::TextAntialiasing);
-                m_view->render(&painter, QRectF(), QRect(), Qt::KeepAspectRatio);
-                painter.fillRect(m_media_area_rect, Qt::black);
-                painter.end();
+            // The quad covers the same rectangle every frame and the rest of the video area is
+            // black, so an unchanged template need not be painted again.
+            if (m_template_dirty || m_painted_framebuffer != fbo.get()) {
+                m_template_dirty = false;
+                m_painted_framebuffer = fbo.get();
+                renderTemplate();
             }
-            // The painter leaves its own state behind: draw the picture on a known viewport.
+            // Whatever the painter or another user of the context left behind: draw the picture
+            // opaque, unclipped, on the whole framebuffer.
             f->glViewport(0, 0, m_param->width, m_param->height);
+            f->glDisable(GL_BLEND);
+            f->glDisable(GL_SCISSOR_TEST);
+            f->glDisable(GL_DEPTH_TEST);
+            f->glDisable(GL_STENCIL_TEST);
+            f->glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
             m_helper->draw(frame);
-            QImage image = fbo->toImage();
-            if (image.format() != QImage::Format_ARGB32_Premultiplied) {
-                image = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+            ++m_frames_rendered;
+
+            // BGRA in reversed 8-bit order gives native 32-bit premultiplied ARGB words, the layout
+            // of the frame; the rows come bottom up and are turned round in the one copy into it.
+            const int width = fbo->width();
+            const int height = fbo->height();
+            const size_t rowBytes = size_t(width) * 4;
+            m_readback.resize(rowBytes * size_t(height));
+            f->glPixelStorei(GL_PACK_ALIGNMENT, 4);
+            f->glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+            // Errors left over from painting are not this read's (the debug logger reports them).
+            for (int i = 0; i < 16 && f->glGetError() != GL_NO_ERROR; ++i) {
             }
-            if (!image.isNull()) {
+            f->glReadPixels(0, 0, width, height, GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV, m_readback.data());
+            const GLenum error = f->glGetError();
+            if (error == GL_NO_ERROR) {
                 picture = std::make_shared<_RGBAFrame>();
-                picture->width = image.width();
-                picture->height = image.height();
-                const size_t rowBytes = size_t(image.width()) * 4;
-                picture->data.reset(new uint8_t[rowBytes * image.height()]);
-                for (int y = 0; y < image.height(); ++y) {
-                    memcpy(picture->data.get() + rowBytes * y, image.constScanLine(y), rowBytes);
+                picture->width = width;
+                picture->height = height;
+                picture->data.reset(new uint8_t[rowBytes * size_t(height)]);
+                const uint8_t* src = m_readback.data() + rowBytes * size_t(height - 1);
+                uint8_t* dst = picture->data.get();
+                for (int y = 0; y < height; ++y, src -= rowBytes, dst += rowBytes) {
+                    memcpy(dst, src, rowBytes);
                 }
             } else {
-                FLOG(FLOG_ERROR, "the frame at %lld ms could not be read back",
-                     static_cast<long long>(frame.time));
+                FLOG(FLOG_ERROR, "the frame at %lld ms could not be read back (GL error 0x%x)",
+                     static_cast<long long>(frame.time), unsigned(error));
+                // The next frame starts from a fresh template.
+                m_template_dirty = true;
             }
         } else {
             FLOG(FLOG_ERROR, "no framebuffer for the frame at %lld ms", static_cast<long long>(frame.time));

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "DataWrapperObserver.h"
 #include "IMediaRecorder.h"
@@ -63,12 +64,18 @@ signals:
 public slots:
     void slotCurrentTimePoint(std::shared_ptr<SRecordFrame> frame);
 
+protected:
+    // Watches the template for repaint requests: the template is painted again only after one.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     int initGraphics();
     // The part of the video area the picture fills, in the video area's own coordinates.
     QRect videoRect();
     void updateVertices();
     void renderFrame(SRecordFrame& frame);
+    // Paints the template (with the video area black) into the bound framebuffer.
+    void renderTemplate();
 
     std::shared_ptr<DataWrapper> m_data_wrapper;
     std::shared_ptr<IMediaRecorder> m_recorder;
@@ -83,4 +90,12 @@ private:
     QRect m_video_rect;       // video rectangle in template coordinates
     QRect m_media_area_rect;  // the video area in template coordinates
     std::atomic<int> m_error_code{0};
+
+    // The framebuffer keeps the painted template between frames; only the video quad is drawn anew
+    // until the template asks for a repaint.
+    bool m_template_dirty = true;
+    const void* m_painted_framebuffer = nullptr;  // the framebuffer the template was painted into
+    long long m_template_renders = 0;
+    long long m_frames_rendered = 0;
+    std::vector<uint8_t> m_readback;  // bottom-up rows as the GL reads them, reused for every frame
 };
