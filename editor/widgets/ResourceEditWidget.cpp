@@ -716,8 +716,9 @@ void ResourceEditWidget::discardTemplate() {
         return;
     }
     if (auto* widget = dynamic_cast<QWidget*>(m_template_interface)) {
+        // Kept in place until it goes: moving it would recreate the native window the engine
+        // still draws into.
         widget->hide();
-        widget->setParent(nullptr);
         widget->deleteLater();
     }
     m_template_interface = nullptr;
