@@ -178,6 +178,16 @@ private slots:
         QVERIFY(!core->getVideoSize(&w, &h, audio));
         QCOMPARE(w, -7);
         QVERIFY(core->needTranscode(audio));
+
+        // A damaged header that names a video stream but no picture size (found by fuzzing): no size
+        // is reported, since callers size their outputs by it.
+        const std::string sizeless = VRK_SOURCE_DIR "/fuzz/regressions/probe/video-stream-without-size.mp4";
+        QVERIFY(QFileInfo::exists(QString::fromStdString(sizeless)));
+        w = -7;
+        h = -7;
+        QVERIFY(!core->getVideoSize(&w, &h, sizeless));
+        QCOMPARE(w, -7);
+        QCOMPARE(h, -7);
     }
 
     // Transcoding rewrites the file in place as H.264 + AAC of the same length; failures leave it alone.
