@@ -29,7 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (!JsonResourceParse::parseFile(out)) {
             QFile f(out);
             f.open(QIODevice::ReadOnly);
-            fuzzsupport::fail("written meta.json does not read back", QString::fromUtf8(f.readAll().left(2000)));
+            fuzzsupport::fail("written meta.json does not read back",
+                              QString::fromUtf8(f.readAll().left(2000)));
         }
     }
     QFile::remove(out);

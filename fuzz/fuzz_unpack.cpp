@@ -58,8 +58,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     (void)DecompressZipDec(QFile::encodeName(l.package).constData(), QFile::encodeName(l.dest).constData());
     // Whatever was unpacked must sit below dest; nothing beside it.
     for (const QString& entry : fuzzsupport::listTree(l.root)) {
-        if (entry != QLatin1String("in.vrk") && entry != QLatin1String("tmp") && entry != QLatin1String("out") &&
-            !entry.startsWith(QLatin1String("out/"))) {
+        if (entry != QLatin1String("in.vrk") && entry != QLatin1String("tmp") &&
+            entry != QLatin1String("out") && !entry.startsWith(QLatin1String("out/"))) {
             fuzzsupport::fail("archive library wrote outside its folder", entry);
         }
     }
@@ -90,7 +90,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (!editDir.isEmpty()) {
         const QString rel = QStringLiteral("tmp/") + QDir(editDir).dirName();
-        expectOnly({QStringLiteral("in.vrk"), QStringLiteral("tmp"), rel}, "handler left its workspace behind");
+        expectOnly({QStringLiteral("in.vrk"), QStringLiteral("tmp"), rel},
+                   "handler left its workspace behind");
         QDir(editDir).removeRecursively();
     }
     expectOnly({QStringLiteral("in.vrk"), QStringLiteral("tmp")}, "handler left its workspace behind");

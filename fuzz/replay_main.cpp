@@ -31,7 +31,8 @@ int main(int argc, char** argv) {
         if (info.isDir()) {
             const QFileInfoList files = QDir(arg).entryInfoList(QDir::Files | QDir::Hidden, QDir::Name);
             for (const QFileInfo& file : files) {
-                if (file.fileName() == QLatin1String("README") || file.fileName() == QLatin1String(".gitkeep")) {
+                if (file.fileName() == QLatin1String("README") ||
+                    file.fileName() == QLatin1String(".gitkeep")) {
                     continue;
                 }
                 ok = runFile(file.filePath()) && ok;
