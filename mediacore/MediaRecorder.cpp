@@ -16,6 +16,7 @@ extern "C" {
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -69,6 +70,36 @@ void copyPlane(uint8_t* dst, const uint8_t* src, int srcStride, int width, int r
     for (int r = 0; r < rows; ++r) {
         memcpy(dst + size_t(r) * width, src + size_t(r) * srcStride, width);
     }
+}
+
+// Copies a studio-range plane (Y 16..235 or chroma 16..240) into tightly packed full-range memory
+// through a table: one pass instead of a general converter and a second copy.
+void expandPlane(uint8_t* dst, const uint8_t* src, int srcStride, int width, int rows, const uint8_t* table) {
+    for (int r = 0; r < rows; ++r) {
+        const uint8_t* in = src + size_t(r) * srcStride;
+        uint8_t* o = dst + size_t(r) * width;
+        for (int x = 0; x < width; ++x) {
+            o[x] = table[in[x]];
+        }
+    }
+}
+
+struct RangeTables {
+    uint8_t luma[256];
+    uint8_t chroma[256];
+    RangeTables() {
+        for (int i = 0; i < 256; ++i) {
+            const double y = (i - 16) * 255.0 / 219.0;
+            const double c = (i - 128) * 255.0 / 224.0 + 128.0;
+            luma[i] = uint8_t(std::clamp(int(std::lround(y)), 0, 255));
+            chroma[i] = uint8_t(std::clamp(int(std::lround(c)), 0, 255));
+        }
+    }
+};
+
+const RangeTables& rangeTables() {
+    static const RangeTables tables;
+    return tables;
 }
 
 }  // namespace
@@ -561,7 +592,9 @@ int MediaRecorder::record(RecorderInput& in) {
         // studio-range video would lose its blacks and whites on the way.
         const bool fullRange = f->format == AV_PIX_FMT_YUVJ420P ||
                                (f->format == AV_PIX_FMT_YUV420P && f->color_range == AVCOL_RANGE_JPEG);
-        if (!fullRange) {
+        // The usual case, studio-range 4:2:0, is expanded while it is copied for the observer.
+        const bool expandRange = !fullRange && f->format == AV_PIX_FMT_YUV420P;
+        if (!fullRange && !expandRange) {
             if (!out.planar_frame || out.planar_frame->width != w || out.planar_frame->height != h) {
                 av_frame_free(&out.planar_frame);
                 out.planar_frame = av_frame_alloc();
@@ -601,9 +634,16 @@ int MediaRecorder::record(RecorderInput& in) {
         uint8_t* y = holder->planes.data();
         uint8_t* u = y + size_t(w) * h;
         uint8_t* v = u + size_t(cw) * ch;
-        copyPlane(y, src[0], srcStride[0], w, h);
-        copyPlane(u, src[1], srcStride[1], cw, ch);
-        copyPlane(v, src[2], srcStride[2], cw, ch);
+        if (expandRange) {
+            const RangeTables& tables = rangeTables();
+            expandPlane(y, src[0], srcStride[0], w, h, tables.luma);
+            expandPlane(u, src[1], srcStride[1], cw, ch, tables.chroma);
+            expandPlane(v, src[2], srcStride[2], cw, ch, tables.chroma);
+        } else {
+            copyPlane(y, src[0], srcStride[0], w, h);
+            copyPlane(u, src[1], srcStride[1], cw, ch);
+            copyPlane(v, src[2], srcStride[2], cw, ch);
+        }
         holder->frame.width = w;
         holder->frame.height = h;
         holder->frame.time =
