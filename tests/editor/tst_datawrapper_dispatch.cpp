@@ -317,7 +317,7 @@ void TestDataWrapperDispatch::foreignThreadReportsGoThroughTheQueue() {
     connect(
         w.get(), &DataWrapper::signalPlayingFinished, this,
         [&](bool pause) {
-            if (pause && QThread::currentThread() != qApp->thread()) {
+            if (pause && QThread::currentThread() != QCoreApplication::instance()->thread()) {
                 ++finishedOnCaller;
             }
         },
@@ -338,7 +338,7 @@ void TestDataWrapperDispatch::foreignThreadReportsGoThroughTheQueue() {
     QTRY_COMPARE(obs.calls.size(), 2);
     COMPARE_CALLS(obs.calls, (QList<Call>{item(5, 1000), item(5, 2000)}));
     for (const Call& c : obs.calls) {
-        QCOMPARE(c.thread, qApp->thread());
+        QCOMPARE(c.thread, QCoreApplication::instance()->thread());
     }
 
     // A GUI-thread report dispatches at once and emits nothing.
