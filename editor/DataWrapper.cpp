@@ -269,7 +269,10 @@ void DataWrapper::slotCurrentTimePoint(qint64 now_ms) {
     if (!root || now_ms < 0 || !root->datas || !root->datas->meta_item) {
         return;
     }
-    if (m_current_ms == 0 && m_media_core) {
+    // Once only: after that seek lands the engine reports exactly 0 again, and asking again at
+    // every 0 would keep playback at the start for ever.
+    if (m_current_ms == 0 && m_media_core && !m_start_seek_asked) {
+        m_start_seek_asked = true;
         m_media_core->seek(0);
     }
     m_current_ms = now_ms;

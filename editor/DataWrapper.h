@@ -123,6 +123,7 @@ private:
     std::shared_ptr<FEventQueue> m_event_queue;
     std::once_flag m_connect_once;
     qint64 m_current_ms = 0;
+    bool m_start_seek_asked = false;  // the start seek goes out once: the engine reports 0 again after it
     bool m_transcode = false;
     std::function<void(float)> m_progress;
 };

@@ -84,7 +84,12 @@ bool MediaPlayer::createHandle(WId window) {
         if (err < 0) {
             MLOG(MEDIA_LOG_ERROR, "mpv refused the window: %s", mpv_error_string(err));
         }
-        setOption(m_mpv, "vo", "gpu,x11,");
+        // The plain X11 output only. The GPU output's probing of DRM contexts leaves a terminal
+        // descriptor of 0 behind and closes fd 0 when the output goes; the next file or X
+        // connection that took that number is then cut off under the player (read errors, or
+        // Xlib ending the whole process on its broken connection). When X is unusable the file
+        // still plays without a picture.
+        setOption(m_mpv, "vo", "x11,null");
     } else {
         setOption(m_mpv, "vo", "null");
         setOption(m_mpv, "ao", "null");
@@ -174,6 +179,10 @@ bool MediaPlayer::open(const std::string& rawPath, WId window) {
         return false;
     }
     m_loaded = true;
+    if (char* ao = mpv_get_property_string(m_mpv, "current-ao")) {
+        MLOG(MEDIA_LOG_INFO, "audio output: %s", ao);
+        mpv_free(ao);
+    }
     return true;
 }
 

@@ -109,7 +109,7 @@ void EndToEndTest::initTestCase() {
     CSettings::instance()->write(QStringLiteral("System/OutputPath"), m_out + QStringLiteral("/"));
     m_cut_source = m_dir.filePath(QStringLiteral("lesson.vrk"));
     QVERIFY(testsupport::makeSample(m_cut_source, {"--template", "2", "--duration", "60", "--size", "320x180",
-                                                   "--fps", "10", "--gop", "10", "--no-audio"}));
+                                                   "--fps", "10", "--gop", "10"}));
     for (int i = 0; i < 3; ++i) {
         const QString p = m_dir.filePath(QStringLiteral("part%1.vrk").arg(i + 1));
         QVERIFY(testsupport::makeSample(p, {"--template", "3", "--duration", "8", "--size", "320x180",
@@ -155,17 +155,10 @@ void EndToEndTest::cutFromMainWindow() {
         driverError = QStringLiteral("play");
         QTest::mouseClick(button(w, "pushButton_play"), Qt::LeftButton);
         auto* current = w->findChild<QLabel*>(QStringLiteral("label_current_play_time"));
-        auto playing = [&] { return current->text() != QStringLiteral("00:00:00.000"); };
-        if (!waitUntil(playing, 20000)) {
-            // The engine sometimes keeps the pause that came in while it was still loading the
-            // file (reported); pressing pause and play again, as a user would, gets it going.
-            qWarning("no play position after 20 s; pressing pause and play again");
-            QTest::mouseClick(button(w, "pushButton_play"), Qt::LeftButton);
-            QTest::mouseClick(button(w, "pushButton_play"), Qt::LeftButton);
-            if (!waitUntil(playing, 40000)) {
-                w->reject();
-                return;
-            }
+        // With the package's audio track and no sound device on the machine.
+        if (!waitUntil([&] { return current->text() != QStringLiteral("00:00:00.000"); }, 30000)) {
+            w->reject();
+            return;
         }
         driverError = QStringLiteral("segments");
         auto* slider = w->findChild<CustomSlider*>(QStringLiteral("widget_slider"));
