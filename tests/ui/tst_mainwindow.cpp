@@ -524,9 +524,11 @@ void TestMainWindow::taskWindowButtons() {
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     QTableWidget* table = tableOf(w);
 
-    // A window that is not built shows nothing.
+    // A window that cannot be built shows nothing.
+    setTaskWindowFactory(TaskType::Convert, [] { return std::shared_ptr<TaskInterface>(); });
     QTest::mouseClick(w.findChild<QPushButton*>(QStringLiteral("pushButton_convert")), Qt::LeftButton);
     QCOMPARE(table->rowCount(), 0);
+    setTaskWindowFactory(TaskType::Convert, nullptr);
 
     std::weak_ptr<FakeTask> last;
     setTaskWindowFactory(TaskType::Cut, [&last] {
@@ -560,6 +562,7 @@ void TestMainWindow::taskWindowButtons() {
     rowMenu(w, 0, QStringLiteral("edit"));
     QTRY_VERIFY(reopened);
     QCOMPARE(table->rowCount(), 1);
+    setTaskWindowFactory(TaskType::Cut, nullptr);
 }
 
 void TestMainWindow::maximiseAndDrag() {

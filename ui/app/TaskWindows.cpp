@@ -26,13 +26,6 @@ std::shared_ptr<TaskInterface> createTaskWindow(int taskType) {
     if (factory) {
         return factory();
     }
-    // Built-in windows. Each one is wired with one line when it exists, for example:
-    //   case TaskType::Cut: return std::make_shared<ResourceEditWidget>();
-    //   case TaskType::Merge: return std::make_shared<ResourceMergeWidget>();
-    // The export window is released with deleteLater, because its engine may still post to it:
-    //   case TaskType::Convert:
-    //       return std::shared_ptr<VRK2Mp4Widget>(new VRK2Mp4Widget(), [](VRK2Mp4Widget* w) {
-    //       w->deleteLater(); });
     switch (taskType) {
         case TaskType::Cut:
             return std::make_shared<ResourceEditWidget>();
