@@ -27,6 +27,12 @@ constexpr int64_t kAnalyzeDurationUs = 5 * 1000 * 1000;
 // Packets read to check the timestamps of a file for stream copy.
 constexpr int kTimestampCheckPackets = 120;
 
+// A unit of a second or more cannot time the pictures or samples of a real recording: FFmpeg puts
+// 1/1 in place of an MP4 timescale of 0, and timestamps counted in it put the media hours away.
+bool usableTimeBase(AVRational tb) {
+    return tb.num > 0 && tb.den > 0 && tb.num < tb.den;
+}
+
 std::string errorText(int err) {
     char buf[AV_ERROR_MAX_STRING_SIZE] = {0};
     av_strerror(err, buf, sizeof(buf));
@@ -125,13 +131,21 @@ bool MediaInput::open(const std::string& rawPath, const std::atomic<bool>* cance
     if (m_audio < 0) {
         m_audio = -1;
     }
+    if (m_video >= 0 && !usableTimeBase(m_ctx->streams[m_video]->time_base)) {
+        MLOG(MEDIA_LOG_ERROR, "the video of %s has no usable time base", m_path.c_str());
+        return false;
+    }
+    if (m_audio >= 0 && !usableTimeBase(m_ctx->streams[m_audio]->time_base)) {
+        MLOG(MEDIA_LOG_WARN, "the sound of %s has no usable time base and is left out", m_path.c_str());
+        m_audio = -1;
+    }
     m_start_us = m_ctx->start_time != AV_NOPTS_VALUE ? m_ctx->start_time : 0;
     m_duration_us = m_ctx->duration != AV_NOPTS_VALUE && m_ctx->duration > 0 ? m_ctx->duration : 0;
     if (m_duration_us == 0) {
         // Some containers only know their streams' lengths.
         for (unsigned i = 0; i < m_ctx->nb_streams; ++i) {
             AVStream* st = m_ctx->streams[i];
-            if (st->duration != AV_NOPTS_VALUE && st->duration > 0) {
+            if (st->duration != AV_NOPTS_VALUE && st->duration > 0 && usableTimeBase(st->time_base)) {
                 m_duration_us =
                     std::max(m_duration_us, av_rescale_q(st->duration, st->time_base, AV_TIME_BASE_Q));
             }
@@ -143,6 +157,9 @@ bool MediaInput::open(const std::string& rawPath, const std::atomic<bool>* cance
         int64_t tables_us = 0;
         for (unsigned i = 0; i < m_ctx->nb_streams; ++i) {
             AVStream* st = m_ctx->streams[i];
+            if (!usableTimeBase(st->time_base)) {
+                continue;
+            }
             const int n = avformat_index_get_entries_count(st);
             const AVIndexEntry* first = n > 0 ? avformat_index_get_entry(st, 0) : nullptr;
             const AVIndexEntry* last = n > 0 ? avformat_index_get_entry(st, n - 1) : nullptr;

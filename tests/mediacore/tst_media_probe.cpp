@@ -190,6 +190,46 @@ private slots:
         QCOMPARE(h, -7);
     }
 
+    // An MP4 track whose timescale is 0 (which FFmpeg reads as one unit a second): timestamps in it
+    // would put the media hours away. Sound timed that way is left out and the length comes from the
+    // picture; a picture timed that way makes the file unusable.
+    void probeBrokenTimescale() {
+        QFile src(path("h264.mp4"));
+        QVERIFY(src.open(QIODevice::ReadOnly));
+        const QByteArray all = src.readAll();
+        const qint64 good = testsupport::ffprobeDurationMs(path("h264.mp4"));
+        RecordingObserver obs;
+        auto core = IMediaCore::create(&obs);
+        for (const char* handler : {"soun", "vide"}) {
+            QByteArray b = all;
+            // The media header of a track comes before the handler box that names its kind.
+            const int hdlr = b.indexOf(QByteArray("hdlr\0\0\0\0\0\0\0\0", 12) + handler);
+            QVERIFY2(hdlr > 0, handler);
+            const int mdhd = b.lastIndexOf("mdhd", hdlr);
+            QVERIFY(mdhd > 0);
+            for (int i = 0; i < 4; ++i) {
+                b[mdhd + 16 + i] = 0;
+            }
+            const QString file = path(QStringLiteral("timescale0-%1.mp4").arg(handler));
+            QFile out(file);
+            QVERIFY(out.open(QIODevice::WriteOnly));
+            QCOMPARE(out.write(b), qint64(b.size()));
+            out.close();
+            const std::string p = file.toStdString();
+            int w = -7;
+            int h = -7;
+            if (QByteArray(handler) == "soun") {
+                QVERIFY(std::llabs(core->getDuration(p) - good) <= 100);
+                QVERIFY(core->getVideoSize(&w, &h, p));
+                QCOMPARE(w, 320);
+            } else {
+                QCOMPARE(core->getDuration(p), qint64(0));
+                QVERIFY(!core->getVideoSize(&w, &h, p));
+                QCOMPARE(w, -7);
+            }
+        }
+    }
+
     // Transcoding rewrites the file in place as H.264 + AAC of the same length; failures leave it alone.
     void transcodeInPlace() {
         RecordingObserver obs;
