@@ -7,6 +7,7 @@
 
 #include "DataWrapperObserver.h"
 #include "FLog.h"
+#include "WorkspaceJournal.h"
 
 DataWrapper::DataWrapper(QObject* parent) : QObject(parent) {
     FLOG(FLOG_DEBUG, "enter func : %s", "DataWrapper::DataWrapper");
@@ -31,6 +32,7 @@ DataWrapper::~DataWrapper() {
                 continue;
             }
             QDir dir(QDir(path).absolutePath());
+            WorkspaceJournal::release(dir.absolutePath());
             if (dir.exists() && !dir.removeRecursively()) {
                 FLOG(FLOG_WARN, "can't remove dir:%s", qUtf8Printable(dir.absolutePath()));
             }

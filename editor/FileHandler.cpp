@@ -20,6 +20,7 @@
 
 #include "FLog.h"
 #include "JsonResourceParse.h"
+#include "WorkspaceJournal.h"
 #include "supzip.h"
 
 namespace {
@@ -45,6 +46,7 @@ FileHandler::FileHandler(QObject* parent) : QObject(parent) {}
 
 FileHandler::~FileHandler() {
     for (const QString& dir : qAsConst(tmp_dirs)) {
+        WorkspaceJournal::release(dir);
         removeDir(dir);
     }
 }
@@ -83,23 +85,35 @@ std::shared_ptr<_RootItem> FileHandler::decompress(const QString& packagePath) {
     }
     FLOG(FLOG_INFO, "decompress dirs:%s", workspace.toUtf8().constData());
 
+    // A killed run's workspace and the archive library's staging folder beside it go at the next start.
+    WorkspaceJournal::registerTree(workspace);
+    const QString unpackPrefix = QLatin1Char('.') + QDir(workspace).dirName() + QStringLiteral(".unpack-");
+    WorkspaceJournal::registerPrefix(temps.first(), unpackPrefix);
+
     if (!(keep_encrypt && encrypted)) {
         encrypted = IsEncryptSource(packagePath.toLocal8Bit().constData()) != 0;
     }
 
-    if (DecompressZipDec(packagePath.toUtf8().constData(), workspace.toUtf8().constData()) != 0) {
+    const int unpacked = DecompressZipDec(packagePath.toUtf8().constData(), workspace.toUtf8().constData());
+    // The unpacked folder replaces the empty one by a rename: record the new one.
+    WorkspaceJournal::registerTree(workspace);
+    WorkspaceJournal::releasePrefix(temps.first(), unpackPrefix);
+    if (unpacked != 0) {
         FLOG(FLOG_ERROR, "can't decompress : %s", packagePath.toUtf8().constData());
+        WorkspaceJournal::release(workspace);
         removeDir(workspace);
         return {};
     }
 
     std::shared_ptr<_RootItem> root = JsonResourceParse::parseFile(workspace + QStringLiteral("meta.json"));
     if (!root) {
+        WorkspaceJournal::release(workspace);
         removeDir(workspace);
         return {};
     }
     const QString editDir = makeEditDir(workspace);
     if (editDir.isEmpty()) {
+        WorkspaceJournal::release(workspace);
         removeDir(workspace);
         return {};
     }
@@ -127,6 +141,7 @@ QString FileHandler::makeEditDir(const QString& workspace) {
         }
         // mkdir fails when the name was taken meanwhile; then the next number is tried.
         if (QDir().mkdir(candidate)) {
+            WorkspaceJournal::registerTree(candidate);
             FLOG(FLOG_ERROR, "make dir:%s", candidate.toUtf8().constData());
             return candidate;
         }
@@ -275,6 +290,8 @@ qint16 FileHandler::compress(std::shared_ptr<_RootItem> root, const QString& out
         FLOG(FLOG_ERROR, "compress root_item to zip is fail.");
         return -2;
     }
+    // Declared after the folder, so released before the folder is removed.
+    const WorkspaceJournal::ScopedTree stagingEntry(staging.path());
     const QString tmpPackage = staging.path() + QStringLiteral("/package.vrk");
 
     if (!encrypted) {

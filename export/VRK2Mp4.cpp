@@ -5,6 +5,7 @@
 #include <QDebug>
 #include <QEvent>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QFrame>
 #include <QGraphicsProxyWidget>
 #include <QGraphicsScene>
@@ -27,6 +28,7 @@
 #include "TemplateFactory.h"
 #include "TemplateInterface.h"
 #include "VRK2Mp4Helper.h"
+#include "WorkspaceJournal.h"
 
 Q_DECLARE_METATYPE(std::shared_ptr<SRecordFrame>)
 
@@ -54,6 +56,7 @@ VRK2Mp4::~VRK2Mp4() {
     }
     // Stops and joins the recording thread; no observer call comes after this.
     m_recorder.reset();
+    releasePartFile();
     m_template = nullptr;
     m_scene.reset();
     m_param.reset();
@@ -125,6 +128,13 @@ int VRK2Mp4::startConvert(const QString& output) {
     templateWidget->installEventFilter(this);
     m_template_dirty = true;
 
+    // The recorder's temporary file beside the output ("." name "." pid ...) goes at the next start
+    // when this run is killed.
+    const QFileInfo outInfo(output);
+    m_part_dir = outInfo.absolutePath();
+    m_part_prefix = QStringLiteral(".%1.%2.").arg(outInfo.fileName(),
+                                                  QString::number(QCoreApplication::applicationPid()));
+    m_part_journalled = WorkspaceJournal::registerPrefix(m_part_dir, m_part_prefix);
     return m_recorder->start() ? 0 : 5;
 }
 
@@ -252,7 +262,15 @@ void VRK2Mp4::OnRecordFrame(std::shared_ptr<SRecordFrame> frame) {
 }
 
 void VRK2Mp4::OnRecordFinished() {
+    // The temporary file has become the output or is gone by now.
+    releasePartFile();
     emit signalConvertFinished();
+}
+
+void VRK2Mp4::releasePartFile() {
+    if (m_part_journalled.exchange(false)) {
+        WorkspaceJournal::releasePrefix(m_part_dir, m_part_prefix);
+    }
 }
 
 void VRK2Mp4::OnRecordLog(int level, const char* format, ...) {

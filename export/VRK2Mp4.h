@@ -76,6 +76,8 @@ private:
     void renderFrame(SRecordFrame& frame);
     // Paints the template (with the video area black) into the bound framebuffer.
     void renderTemplate();
+    // Forgets the recorder's temporary file in the journal once the recording has ended.
+    void releasePartFile();
 
     std::shared_ptr<DataWrapper> m_data_wrapper;
     std::shared_ptr<IMediaRecorder> m_recorder;
@@ -90,6 +92,9 @@ private:
     QRect m_video_rect;       // video rectangle in template coordinates
     QRect m_media_area_rect;  // the video area in template coordinates
     std::atomic<int> m_error_code{0};
+    QString m_part_dir;
+    QString m_part_prefix;
+    std::atomic<bool> m_part_journalled{false};
 
     // The framebuffer keeps the painted template between frames; only the video quad is drawn anew
     // until the template asks for a repaint.

@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "DataWrapper.h"
+#include "WorkspaceJournal.h"
 
 #ifdef VRK_TASK_EXPORT
 #include <QApplication>
@@ -181,6 +182,8 @@ int main(int argc, char** argv) {
     if (!app) {
         app = std::make_unique<QCoreApplication>(argc, argv);
     }
+    // What killed runs left behind goes first, as at the start of the application.
+    WorkspaceJournal::cleanupStale();
     const QStringList args = QCoreApplication::arguments().mid(2);
     if (mode == QLatin1String("cut")) {
         return runCut(args);

@@ -12,6 +12,7 @@
 #include "FLog.h"
 #include "LogSetup.h"
 #include "MainWindow.h"
+#include "WorkspaceJournal.h"
 
 namespace {
 constexpr int kHighDpiThreshold = 1080;
@@ -33,6 +34,8 @@ int runPlaybackEditTool(int argc, char* argv[]) {
     initLog();
     FLOG(FLOG_INFO, "start, desktop vertical resolution %d, high-DPI scaling %s", vertical,
          QCoreApplication::testAttribute(Qt::AA_EnableHighDpiScaling) ? "on" : "off");
+    // What killed runs left in the temporary folder and beside their outputs, before any new session.
+    WorkspaceJournal::cleanupStale();
 
     if (QCoreApplication::applicationVersion().isEmpty()) {
         QCoreApplication::setApplicationVersion(QStringLiteral("1.4.1.0"));
