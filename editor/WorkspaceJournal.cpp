@@ -449,8 +449,12 @@ void removeFileLocked(State& s) {
     rmdir(s.dir.constData());
 }
 
-// Rewrites the journal atomically: a reader sees the old or the new list, never a torn one.
-void writeLocked(State& s) {
+// Rewrites the journal atomically: a reader sees the old or the new list, never a torn one. The
+// rename is the moment a change counts for a later clean-up, so it comes as close as possible to the
+// caller's own step: an addition (the path was just made) is renamed in at once and flushed after; a
+// removal (the path goes next) is flushed first, so that nothing slow stands between it and the
+// caller's removal.
+void writeLocked(State& s, bool adding) {
     if (s.disabled || s.closed) {
         return;
     }
@@ -478,13 +482,17 @@ void writeLocked(State& s) {
             close(dir_fd);
             continue;
         }
-        const bool written = writeAll(fd, text) && fsync(fd) == 0;
-        close(fd);
+        const bool written = writeAll(fd, text) && (adding || fsync(fd) == 0);
         if (written && renameat(dir_fd, temp.constData(), dir_fd, s.file_name.constData()) == 0) {
-            fsync(dir_fd);
+            if (adding) {
+                fsync(fd);
+                fsync(dir_fd);
+            }
+            close(fd);
             close(dir_fd);
             return;
         }
+        close(fd);
         unlinkat(dir_fd, temp.constData(), 0);
         close(dir_fd);
     }
@@ -529,7 +537,7 @@ bool WorkspaceJournal::registerTree(const QString& path) {
     if (!replaced) {
         s.entries.push_back(e);
     }
-    writeLocked(s);
+    writeLocked(s, true);
     return !s.disabled;
 }
 
@@ -551,7 +559,7 @@ bool WorkspaceJournal::registerPrefix(const QString& dir, const QString& prefix)
     e.path = d;
     e.prefix = p;
     s.entries.push_back(e);
-    writeLocked(s);
+    writeLocked(s, true);
     return !s.disabled;
 }
 
@@ -567,7 +575,7 @@ void WorkspaceJournal::release(const QString& path) {
         it = (!it->is_prefix && it->path == p) ? s.entries.erase(it) : it + 1;
     }
     if (s.entries.size() != before) {
-        writeLocked(s);
+        writeLocked(s, false);
     }
 }
 
@@ -579,7 +587,7 @@ void WorkspaceJournal::releasePrefix(const QString& dir, const QString& prefix) 
     for (auto it = s.entries.begin(); it != s.entries.end(); ++it) {
         if (it->is_prefix && it->path == d && it->prefix == p) {
             s.entries.erase(it);
-            writeLocked(s);
+            writeLocked(s, false);
             return;
         }
     }

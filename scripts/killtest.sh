@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Interrupts real cut, merge and export tasks with SIGKILL at random moments and checks what is left:
 # the source packages are byte-identical, the output path holds nothing or a complete valid file,
-# and a later run removes nothing that was there before it.
+# and the next start removes what the killed runs left (workspaces, staging folders, temporary
+# files beside the output) and nothing else: not the look-alikes planted beside them.
 #
 #   scripts/killtest.sh [--build DIR] [--kills N] [--modes "cut merge export"] [--duration S]
 #                       [--work DIR] [--keep]
@@ -61,6 +62,13 @@ fail() { echo "FAIL: $*"; FAIL=1; }
 echo "keep me" >"$WORK/keep/file.txt"
 echo "keep me" >"$WORK/out/unrelated.txt"
 mkdir -p "$WORK/tmp/unrelated_000000" && echo "keep me" >"$WORK/tmp/unrelated_000000/file.txt"
+# Look-alikes of a workspace, its staging folder and the temporary names beside an output, which no
+# run made: the clean-up must leave them.
+mkdir -p "$WORK/tmp/a4242_000000/image" "$WORK/tmp/.a4242_000000.unpack-AbCdEf" && echo "keep me" >"$WORK/tmp/a4242_000000/c.mp4"
+echo "keep me" >"$WORK/out/.cut-1.vrk.pack-AbCdEf"
+echo "keep me" >"$WORK/out/.export-1.mp4.1.0.1.part"
+DECOYS="./tmp/unrelated_000000 ./tmp/a4242_000000 ./tmp/.a4242_000000.unpack-AbCdEf ./out/.cut-1.vrk.pack-AbCdEf ./out/.export-1.mp4.1.0.1.part"
+is_decoy() { [[ " $DECOYS " == *" $1 "* ]]; }
 SOURCES_SUM=$(cd "$WORK/src" && sha256sum ./*.vrk)
 
 half=$((DURATION * 1000 / 2))
@@ -96,6 +104,22 @@ valid_output() { # mode path
 }
 
 snapshot() { (cd "$WORK" && find . -path ./verify\* -prune -o -print | LC_ALL=C sort); }
+# Files that no run may change: everything outside tmp/ and out/, out/'s visible files and the
+# look-alikes.
+kept_sums() {
+    (cd "$WORK" && {
+        find ./keep ./src ./tmp/unrelated_000000 ./tmp/a4242_000000 -type f
+        find ./out -maxdepth 1 -type f ! -name '.*'
+        for d in $DECOYS; do [ -f "$d" ] && echo "$d"; done
+    } | xargs -d '\n' sha256sum | LC_ALL=C sort)
+}
+# Top-level entries of tmp/ and hidden entries of out/ that are not look-alikes: leftovers. Qt's
+# runtime folder (made in the temporary folder when XDG_RUNTIME_DIR is unset) is not a leftover.
+leftovers() { # dir pattern
+    (cd "$WORK" && find "./$1" -mindepth 1 -maxdepth 1 -name "$2" ! -name 'runtime-*' | while read -r p; do
+        is_decoy "$p" || echo "$p"
+    done)
+}
 
 for mode in $MODES; do
     # One undisturbed run tells how long the task takes.
@@ -110,9 +134,8 @@ for mode in $MODES; do
         cat "$WORK/full-$mode.log"
         continue
     fi
-    tmp_after_full=$(ls -A "$WORK/tmp" | wc -l)
 
-    absent=0 complete=0 partial=0 finished=0
+    absent=0 complete=0 partial=0 finished=0 left_by_kills=0
     for i in $(seq 1 "$KILLS"); do
         out="$WORK/out/$mode-$i.$(ext "$mode")"
         delay=$((RANDOM * took / 32768))
@@ -136,30 +159,47 @@ for mode in $MODES; do
         else
             absent=$((absent + 1))
         fi
+        # What this kill left; the next run's start must remove it.
+        left_by_kills=$((left_by_kills + $( (leftovers tmp '*'; leftovers out '.*') | grep -vc '/\.playback-edit-tool-')))
         sums=$(cd "$WORK/src" && sha256sum ./*.vrk)
         [ "$sums" = "$SOURCES_SUM" ] || fail "$mode kill $i: a source package changed"
     done
 
-    # The next start: everything that existed before must still be there, unchanged.
+    # The next start removes the killed runs' leftovers (each run started during the kills already
+    # removed those of the runs killed before it) and nothing else.
     before=$(snapshot)
-    keep_sums=$(cd "$WORK" && find keep out tmp -type f -exec sha256sum {} + | LC_ALL=C sort)
+    expected=$( (leftovers tmp '*'; leftovers out '.*') | LC_ALL=C sort)
+    keep_sums=$(kept_sums)
     next="$WORK/out/$mode-next.$(ext "$mode")"
     # shellcheck disable=SC2046
     if ! "$TASK" $(task_args "$mode" "$next") >/dev/null 2>&1 || ! valid_output "$mode" "$next"; then
         fail "$mode: the run after the kills failed"
     fi
-    missing=$(comm -23 <(echo "$before") <(snapshot))
-    [ -z "$missing" ] || fail "$mode: the next run removed: $missing"
-    now_sums=$(cd "$WORK" && find keep out tmp -type f -exec sha256sum {} + | LC_ALL=C sort)
-    changed=$(comm -23 <(echo "$keep_sums") <(echo "$now_sums"))
+    missing=$(LC_ALL=C comm -23 <(echo "$before") <(snapshot))
+    wrong=$(echo "$missing" | while read -r p; do
+        [ -n "$p" ] || continue
+        ok=0
+        for e in $expected; do
+            case $p in "$e" | "$e"/*) ok=1 ;; esac
+        done
+        [ $ok = 1 ] || echo "$p"
+    done)
+    [ -z "$wrong" ] || fail "$mode: the next run removed: $wrong"
+    changed=$(LC_ALL=C comm -23 <(echo "$keep_sums") <(kept_sums))
     [ -z "$changed" ] || fail "$mode: the next run changed: $changed"
 
-    stale_tmp=$(($(ls -A "$WORK/tmp" | wc -l) - tmp_after_full))
-    stale_out=$(find "$WORK/out" -maxdepth 1 -name '.*' | wc -l)
+    removed_by_next=$(LC_ALL=C comm -12 <(echo "$expected") <(echo "$missing") | grep -c .)
+    stale_tmp=$(leftovers tmp '*' | wc -l)
+    stale_out=$(leftovers out '.*' | wc -l)
+    [ "$stale_tmp" = 0 ] || fail "$mode: left in the temporary folder: $(leftovers tmp '*' | tr '\n' ' ')"
+    [ "$stale_out" = 0 ] || fail "$mode: hidden leftovers beside the output: $(leftovers out '.*' | tr '\n' ' ')"
+    for d in $DECOYS; do
+        [ -e "$WORK/$d" ] || fail "$mode: the look-alike $d was removed"
+    done
     echo "$mode: $KILLS kills (task ${took} ms; $finished had already ended): output absent $absent," \
-        "complete $complete, partial $partial; left in the temporary folder: $stale_tmp entries;" \
-        "hidden leftovers beside the output: $stale_out"
-    rm -rf "${WORK:?}/tmp/"*[0-9]_[0-9][0-9][0-9][0-9][0-9][0-9]* "$WORK/out/".[!.]* 2>/dev/null
+        "complete $complete, partial $partial; leftovers seen after the kills $left_by_kills (all removed by the" \
+        "following starts; the last start removed $removed_by_next);" \
+        "left in the temporary folder: $stale_tmp entries; hidden leftovers beside the output: $stale_out"
 done
 
 [ $FAIL = 0 ] && echo "killtest: passed" || echo "killtest: FAILED"
