@@ -14,6 +14,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "FileHandler.h"
+#include "TestSupport.h"
 #include "WorkspaceJournal.h"
 
 namespace {
@@ -67,11 +69,14 @@ QMap<QString, QByteArray> tree(const QString& dir) {
 //   prefix D N   record the prefix N in folder D
 //   pidprefix D N  record the prefix "." N "." pid "." in folder D
 //   release P -  forget P
+//   unpack K O   unpack package K with a FileHandler (kept to the end); unless O is "-", copy the video
+//                and meta.json into the edit folder and pack it into O
 // Prints "ready <pid> <journal>" and then waits to be killed ("kill") or returns ("exit").
 int runHelper(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments().mid(1);
     QStringList results;
+    std::vector<std::unique_ptr<FileHandler>> handlers;
     for (int i = 0; i + 2 < args.size(); i += 3) {
         const QString op = args.at(i);
         const QString path = args.at(i + 1);
@@ -88,6 +93,15 @@ int runHelper(int argc, char** argv) {
         } else if (op == "release") {
             WorkspaceJournal::release(path);
             ok = true;
+        } else if (op == "unpack") {
+            handlers.push_back(std::make_unique<FileHandler>());
+            const std::shared_ptr<_RootItem> root = handlers.back()->decompress(path);
+            ok = root != nullptr;
+            if (ok && extra != "-") {
+                ok = QFile::copy(root->video_path, root->tmp_edit_path + "c.mp4") &&
+                     QFile::copy(root->meta_path, root->tmp_edit_path + "meta.json") &&
+                     handlers.back()->compress(root, extra) == 0;
+            }
         }
         results << (ok ? "1" : "0");
     }
@@ -155,6 +169,7 @@ private slots:
     void reusedProcessIdKeepsPrefixes();
     void recordingAndNormalEnd();
     void untrustedJournalFolderIsNotUsed();
+    void packageFoldersAreRecorded();
 
 private:
     QString m_tmp;     // the temporary location
@@ -414,6 +429,47 @@ void TestWorkspaceJournal::untrustedJournalFolderIsNotUsed() {
     QVERIFY(QFile::remove(m_jdir) && QDir().rename(real, m_jdir));
     QCOMPARE(WorkspaceJournal::cleanupStale(), 1);
     QVERIFY(!present(ws) && QFileInfo(other).isDir());
+}
+
+void TestWorkspaceJournal::packageFoldersAreRecorded() {
+    const QString pkg = g_base + "/pk/lesson.vrk";
+    QVERIFY(QDir().mkpath(g_base + "/pk"));
+    QVERIFY(testsupport::makeSample(pkg, {"--template", "2", "--duration", "3", "--size", "320x180"}));
+    // Qt's runtime folder (made here by the sample tool when XDG_RUNTIME_DIR is unset) is not ours.
+    const auto entries = [this] {
+        QStringList l =
+            QDir(m_tmp).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
+        return l.filter(QRegularExpression("^(?!runtime-)"));
+    };
+
+    // A run killed after unpacking and packing: its journal names the workspace and the edit folder,
+    // not the staging folders it has already removed, and the next start removes those two.
+    const QString out = m_out + "/lesson-out.vrk";
+    const HelperRun killed = runHelperProcess({"unpack", pkg, out}, true);
+    QCOMPARE(killed.results, QString("1"));
+    QStringList made = entries();
+    made.removeAll(QFileInfo(m_jdir).fileName());
+    QVERIFY2(made.size() == 2, qPrintable(made.join(", ")));
+    QVERIFY(QRegularExpression("^lesson\\d{1,5}_\\d{6}$").match(made.at(0)).hasMatch());
+    QCOMPARE(made.at(1), made.at(0) + "_edit_0");
+    const QByteArray journal = readFile(killed.journal);
+    QVERIFY(journal.contains(QUrl::toPercentEncoding(m_tmp + "/" + made.at(0)) + "\n"));
+    QVERIFY(journal.contains(QUrl::toPercentEncoding(m_tmp + "/" + made.at(1)) + "\n"));
+    QVERIFY(!journal.contains("pack-"));
+    QCOMPARE(journal.count('\n'), 3);
+    QCOMPARE(QDir(m_out).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+             QStringList{"lesson-out.vrk"});
+    QCOMPARE(WorkspaceJournal::cleanupStale(), 2);
+    QVERIFY(entries().isEmpty());
+    QVERIFY(QFileInfo(out).isFile());
+
+    // A normal end: the handler removed its workspace and released it; the edit folder is the
+    // session's to remove, and no journal is left.
+    const HelperRun normal = runHelperProcess({"unpack", pkg, "-"}, false);
+    QCOMPARE(normal.results, QString("1"));
+    made = entries();
+    QCOMPARE(made.size(), 1);
+    QVERIFY(made.at(0).endsWith("_edit_0"));
 }
 
 int main(int argc, char** argv) {
