@@ -4,7 +4,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
-#include <QMutexLocker>
+#include <mutex>
 #include <QPointer>
 #include <QThread>
 #include <condition_variable>
@@ -20,60 +20,60 @@
 TaskRunState::TaskRunState(const QString& id) : m_id(id), m_status(TaskStatus::Wait) {}
 
 void TaskRunState::setObserver(TaskInterfaceObserver* observer) {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_observer = observer;
 }
 
 bool TaskRunState::hasObserver() const {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     return m_observer != nullptr;
 }
 
 // The observer only posts to its own thread, so calling it under the lock is short; the lock keeps
 // the window's destructor from cutting the observer off in the middle of a report.
 void TaskRunState::reportStatus(int status) {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (m_observer) {
         m_observer->onStatusChange(m_id, status);
     }
 }
 
 void TaskRunState::reportFinish(bool success, int reason) {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (m_observer) {
         m_observer->onFinish(m_id, success, reason);
     }
 }
 
 void TaskRunState::reportProgress(float value) {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (m_observer) {
         m_observer->onProgressValueChange(m_id, value);
     }
 }
 
 void TaskRunState::setOutputPath(const QString& path) {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_output_path = path;
 }
 
 QString TaskRunState::outputPath() const {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     return m_output_path;
 }
 
 void TaskRunState::markStart() {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_start_time = QDateTime::currentDateTime();
 }
 
 void TaskRunState::markEnd() {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_end_time = QDateTime::currentDateTime();
 }
 
 qint64 TaskRunState::timeConsume() const {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     const int status = m_status.load();
     if (status == TaskStatus::Converting && m_start_time.isValid()) {
         return m_start_time.msecsTo(QDateTime::currentDateTime());

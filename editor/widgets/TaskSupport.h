@@ -2,7 +2,7 @@
 // Pieces the cut and merge task windows share: the state a task's worker and its window both use,
 // the registry of running workers, the wait for a package read and the output path rule.
 #include <QDateTime>
-#include <QMutex>
+#include <mutex>
 #include <QString>
 #include <atomic>
 #include <functional>
@@ -38,7 +38,7 @@ public:
 private:
     const QString m_id;
     std::atomic<int> m_status;
-    mutable QMutex m_mutex;
+    mutable std::mutex m_mutex;
     TaskInterfaceObserver* m_observer = nullptr;
     QString m_output_path;
     QDateTime m_start_time;

@@ -88,13 +88,19 @@ void TestEventQueue::destroyedFromItsOwnEvent() {
     std::atomic<int> after{0};
     std::weak_ptr<FEventQueue> weak = queue;
     // The only reference is handed to the event itself, which drops it on the worker.
+    // The event waits until the test has let go of its own reference, so that its reset really is
+    // the last one whatever the threads' timing.
     auto holder = std::make_shared<std::shared_ptr<FEventQueue>>(queue);
-    queue->post([holder, &done] {
+    std::promise<void> released;
+    std::shared_future<void> released_future = released.get_future().share();
+    queue->post([holder, &done, released_future] {
+        released_future.wait();
         holder->reset();
         done.set_value();
     });
     queue->post([&after] { ++after; });
     queue.reset();
+    released.set_value();
     QVERIFY(done.get_future().wait_for(std::chrono::seconds(10)) == std::future_status::ready);
     QTRY_VERIFY(weak.expired());
     QTest::qWait(50);

@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <atomic>
 #include <mutex>
 
 #include "TaskInterface.h"
@@ -242,9 +243,9 @@ private slots:
         bad->bitrate = 0;
         VRK2Mp4 refused;
         refused.prepare(bad);
-        bool read = false;
+        std::atomic<bool> read{false};  // set on the session's reader thread
         QCOMPARE(int(refused.openPackage(package, [&](int) { read = true; })), 0);
-        QVERIFY(waitUntil([&] { return read; }, 60000));
+        QVERIFY(waitUntil([&] { return read.load(); }, 60000));
         QCOMPARE(refused.startConvert(path("refused.mp4")), 4);
         QVERIFY(!QFileInfo::exists(path("refused.mp4")));
     }

@@ -6,8 +6,7 @@
 
 #include <QElapsedTimer>
 #include <QList>
-#include <QMutex>
-#include <QMutexLocker>
+#include <mutex>
 #include <QPair>
 #include <QTest>
 #include <QVector>
@@ -107,53 +106,60 @@ inline int decodedFrames(const QString& path) {
 
 // Records every callback; safe to call from any thread.
 class RecordingObserver : public IMediaCoreObserver {
+    // Readers get their own copy: an implicitly shared one would be written in place by the next
+    // callback once the reader's reference is gone, which is a race in the C++ memory model.
+    template <typename T>
+    static QVector<T> deepCopy(const QVector<T>& v) {
+        return QVector<T>(v.constBegin(), v.constEnd());
+    }
+
 public:
     void OnTimePoint(qint64 ms) override {
-        QMutexLocker l(&m);
+        std::lock_guard<std::mutex> l(m);
         times.push_back(ms);
     }
     void OnPlay() override { ++plays; }
     void OnStop() override { ++stops; }
     void OnReplay() override { ++replays; }
     void OnSeek(qint64 ms) override {
-        QMutexLocker l(&m);
+        std::lock_guard<std::mutex> l(m);
         seeks.push_back(ms);
     }
     void OnMediaCrop(int code) override {
-        QMutexLocker l(&m);
+        std::lock_guard<std::mutex> l(m);
         crops.push_back(code);
     }
     void OnMediaMerg(int code) override {
-        QMutexLocker l(&m);
+        std::lock_guard<std::mutex> l(m);
         merges.push_back(code);
     }
     void OnPlayingFinished(bool pause) override {
-        QMutexLocker l(&m);
+        std::lock_guard<std::mutex> l(m);
         finished.push_back(pause);
     }
 
     QVector<int> cropCodes() {
-        QMutexLocker l(&m);
-        return crops;
+        std::lock_guard<std::mutex> l(m);
+        return deepCopy(crops);
     }
     QVector<int> mergeCodes() {
-        QMutexLocker l(&m);
-        return merges;
+        std::lock_guard<std::mutex> l(m);
+        return deepCopy(merges);
     }
     QVector<qint64> timePoints() {
-        QMutexLocker l(&m);
-        return times;
+        std::lock_guard<std::mutex> l(m);
+        return deepCopy(times);
     }
     QVector<qint64> seekPoints() {
-        QMutexLocker l(&m);
-        return seeks;
+        std::lock_guard<std::mutex> l(m);
+        return deepCopy(seeks);
     }
     QVector<bool> finishes() {
-        QMutexLocker l(&m);
-        return finished;
+        std::lock_guard<std::mutex> l(m);
+        return deepCopy(finished);
     }
     void clearTimes() {
-        QMutexLocker l(&m);
+        std::lock_guard<std::mutex> l(m);
         times.clear();
     }
 
@@ -180,7 +186,7 @@ public:
     std::atomic<int> replays{0};
 
 private:
-    QMutex m;
+    std::mutex m;
     QVector<qint64> times;
     QVector<qint64> seeks;
     QVector<int> crops;

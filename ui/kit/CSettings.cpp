@@ -1,7 +1,7 @@
 #include "CSettings.h"
 
 #include <QDir>
-#include <QMutexLocker>
+#include <mutex>
 #include <QStandardPaths>
 
 QString CSettings::settingsFilePath() {
@@ -28,12 +28,12 @@ CSettings* CSettings::instance() {
 CSettings::CSettings(const QString& path) : QSettings(path, QSettings::IniFormat) {}
 
 void CSettings::write(const QString& key, const QVariant& value) {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     setValue(key, value);
     sync();
 }
 
 QVariant CSettings::read(const QString& key, const QVariant& defaultValue) {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     return value(key, defaultValue);
 }

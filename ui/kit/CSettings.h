@@ -2,7 +2,7 @@
 // The one settings store of the program: "system.ini" in the user's application data directory.
 // Every write is synced to disk at once. Reads and writes are serialised by a lock, because task
 // workers read the output folder while the GUI thread may be changing it.
-#include <QMutex>
+#include <mutex>
 #include <QSettings>
 
 class CSettings : public QSettings {
@@ -24,5 +24,5 @@ public:
 private:
     explicit CSettings(const QString& path);
 
-    QMutex m_mutex;
+    std::mutex m_mutex;
 };
