@@ -450,11 +450,11 @@ void removeFileLocked(State& s) {
 }
 
 // Rewrites the journal atomically: a reader sees the old or the new list, never a torn one. The
-// rename is the moment a change counts for a later clean-up, so it comes as close as possible to the
-// caller's own step: an addition (the path was just made) is renamed in at once and flushed after; a
-// removal (the path goes next) is flushed first, so that nothing slow stands between it and the
-// caller's removal.
-void writeLocked(State& s, bool adding) {
+// rename is the moment a change counts for a later clean-up. Nothing is flushed to the disk: a killed
+// process's writes survive it in the page cache, and after a power loss the temporary folder is
+// usually gone too; a lost journal can only leave folders behind, never name a wrong one. A flush
+// would cost milliseconds on every unpack.
+void writeLocked(State& s) {
     if (s.disabled || s.closed) {
         return;
     }
@@ -482,12 +482,7 @@ void writeLocked(State& s, bool adding) {
             close(dir_fd);
             continue;
         }
-        const bool written = writeAll(fd, text) && (adding || fsync(fd) == 0);
-        if (written && renameat(dir_fd, temp.constData(), dir_fd, s.file_name.constData()) == 0) {
-            if (adding) {
-                fsync(fd);
-                fsync(dir_fd);
-            }
+        if (writeAll(fd, text) && renameat(dir_fd, temp.constData(), dir_fd, s.file_name.constData()) == 0) {
             close(fd);
             close(dir_fd);
             return;
@@ -537,7 +532,7 @@ bool WorkspaceJournal::registerTree(const QString& path) {
     if (!replaced) {
         s.entries.push_back(e);
     }
-    writeLocked(s, true);
+    writeLocked(s);
     return !s.disabled;
 }
 
@@ -559,7 +554,7 @@ bool WorkspaceJournal::registerPrefix(const QString& dir, const QString& prefix)
     e.path = d;
     e.prefix = p;
     s.entries.push_back(e);
-    writeLocked(s, true);
+    writeLocked(s);
     return !s.disabled;
 }
 
@@ -575,7 +570,7 @@ void WorkspaceJournal::release(const QString& path) {
         it = (!it->is_prefix && it->path == p) ? s.entries.erase(it) : it + 1;
     }
     if (s.entries.size() != before) {
-        writeLocked(s, false);
+        writeLocked(s);
     }
 }
 
@@ -587,7 +582,7 @@ void WorkspaceJournal::releasePrefix(const QString& dir, const QString& prefix) 
     for (auto it = s.entries.begin(); it != s.entries.end(); ++it) {
         if (it->is_prefix && it->path == d && it->prefix == p) {
             s.entries.erase(it);
-            writeLocked(s, false);
+            writeLocked(s);
             return;
         }
     }

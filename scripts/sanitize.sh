@@ -13,11 +13,12 @@ supp="$PWD/scripts/sanitizers"
 jobs=${SANITIZE_JOBS:-2}
 
 run_asan() {
-    cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVRK_SANITIZE=ON
-    nice cmake --build build-asan -j"$jobs"
+    # Set before building: the build runs instrumented generators of its own (the emoticon assets).
     export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=0:strict_string_checks=1"
     export LSAN_OPTIONS="suppressions=$supp/lsan.supp:print_suppressions=0"
     export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:suppressions=$supp/ubsan.supp"
+    cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVRK_SANITIZE=ON
+    nice cmake --build build-asan -j"$jobs"
     xvfb-run -a -s "-screen 0 1920x1080x24" \
         ctest --test-dir build-asan --output-on-failure -j"$jobs" --timeout 1800 "$@"
 }
