@@ -212,6 +212,21 @@ std::vector<Entry> decode(const QByteArray& text, bool* header_ok) {
     return entries;
 }
 
+// Opens `name` without following a link and only when it is still the file `seen` (by lstat):
+// something swapped in between is never read or entered.
+int openChecked(int dir_fd, const char* name, int flags, const struct stat& seen) {
+    const int fd = openat(dir_fd, name, flags | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        return -1;
+    }
+    struct stat opened;
+    if (fstat(fd, &opened) != 0 || opened.st_dev != seen.st_dev || opened.st_ino != seen.st_ino) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 // Removes the entry `name` of the open folder `parent_fd`: files and links as such (a link is never
 // followed), folders with their content, never crossing into another file system.
 bool removeAt(int parent_fd, const char* name, quint64 dev, int depth) {
@@ -225,13 +240,8 @@ bool removeAt(int parent_fd, const char* name, quint64 dev, int depth) {
     if (quint64(st.st_dev) != dev || depth > kMaxDepth) {
         return false;
     }
-    const int fd = openat(parent_fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int fd = openChecked(parent_fd, name, O_RDONLY | O_DIRECTORY, st);
     if (fd < 0) {
-        return false;
-    }
-    struct stat opened;
-    if (fstat(fd, &opened) != 0 || opened.st_dev != st.st_dev || opened.st_ino != st.st_ino) {
-        close(fd);
         return false;
     }
     DIR* d = fdopendir(fd);
@@ -375,16 +385,11 @@ bool readJournal(int dir_fd, const char* name, QByteArray* text) {
         st.st_uid != getuid() || st.st_size > kMaxJournalBytes) {
         return false;
     }
-    const int fd = openat(dir_fd, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    const int fd = openChecked(dir_fd, name, O_RDONLY, st);
     if (fd < 0) {
         return false;
     }
-    struct stat opened;
-    if (fstat(fd, &opened) != 0 || opened.st_dev != st.st_dev || opened.st_ino != st.st_ino) {
-        close(fd);
-        return false;
-    }
-    text->resize(int(opened.st_size));
+    text->resize(int(st.st_size));
     qint64 got = 0;
     while (got < text->size()) {
         const ssize_t n = read(fd, text->data() + got, size_t(text->size() - got));
@@ -495,6 +500,27 @@ void writeLocked(State& s) {
          std::strerror(errno));
 }
 
+// Records an entry; a folder registered again (made anew at the same path) replaces its old identity.
+bool addEntry(const Entry& e) {
+    State& s = state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    if (!startLocked(s)) {
+        return false;
+    }
+    bool replaced = false;
+    for (Entry& old : s.entries) {
+        if (!e.is_prefix && !old.is_prefix && old.path == e.path) {
+            old = e;
+            replaced = true;
+        }
+    }
+    if (!replaced) {
+        s.entries.push_back(e);
+    }
+    writeLocked(s);
+    return !s.disabled;
+}
+
 // Ends the journal at normal process end (only in the process that made it, not in a forked child).
 struct JournalCloser {
     ~JournalCloser() { WorkspaceJournal::closeProcessJournal(); }
@@ -513,27 +539,11 @@ bool WorkspaceJournal::registerTree(const QString& path) {
         FLOG(FLOG_WARN, "not journalled, no such path: %s", p.constData());
         return false;
     }
-    State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    if (!startLocked(s)) {
-        return false;
-    }
     Entry e;
     e.path = p;
     e.dev = quint64(st.st_dev);
     e.ino = quint64(st.st_ino);
-    bool replaced = false;
-    for (Entry& old : s.entries) {
-        if (!old.is_prefix && old.path == p) {
-            old = e;
-            replaced = true;
-        }
-    }
-    if (!replaced) {
-        s.entries.push_back(e);
-    }
-    writeLocked(s);
-    return !s.disabled;
+    return addEntry(e);
 }
 
 bool WorkspaceJournal::registerPrefix(const QString& dir, const QString& prefix) {
@@ -544,18 +554,11 @@ bool WorkspaceJournal::registerPrefix(const QString& dir, const QString& prefix)
              prefix.toUtf8().constData());
         return false;
     }
-    State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    if (!startLocked(s)) {
-        return false;
-    }
     Entry e;
     e.is_prefix = true;
     e.path = d;
     e.prefix = p;
-    s.entries.push_back(e);
-    writeLocked(s);
-    return !s.disabled;
+    return addEntry(e);
 }
 
 void WorkspaceJournal::release(const QString& path) {
