@@ -3,6 +3,7 @@
 #include <QtTest>
 
 #include "FileHandler.h"
+#include "WorkspaceJournal.h"
 #include "HostileZips.h"
 
 class TestWorkspaceHostile : public QObject {
@@ -73,6 +74,8 @@ void TestWorkspaceHostile::goodPackageStillOpens() {
         QCOMPARE(int(root->datas->room_item->templateType), 1);
         workspace = root->tmp_path;
         QVERIFY(QFileInfo(workspace).isDir());
+        // The edit directory is the session's to remove, after taking it off the process's journal.
+        WorkspaceJournal::release(root->tmp_edit_path);
         QDir(root->tmp_edit_path).removeRecursively();
     }
     QVERIFY(!QFileInfo::exists(workspace));

@@ -445,14 +445,17 @@ void TestMainWindow::rowMenuPerStatus() {
     }
     // Below the last row there is no item and no menu.
     bool shown = false;
-    shelltest::whenShown<QMenu>([] { return qobject_cast<QMenu*>(QApplication::activePopupWidget()); },
-                                [&shown](QMenu* m) {
-                                    shown = true;
-                                    m->close();
-                                });
+    // The watcher must not outlive `shown`: no menu comes, so it is stopped by hand.
+    QPointer<QTimer> waiting =
+        shelltest::whenShown<QMenu>([] { return qobject_cast<QMenu*>(QApplication::activePopupWidget()); },
+                                    [&shown](QMenu* m) {
+                                        shown = true;
+                                        m->close();
+                                    });
     QMetaObject::invokeMethod(&w, "on_tableWidget_customContextMenuRequested",
                               Q_ARG(QPoint, QPoint(20, 400)));
     QTest::qWait(100);
+    shelltest::stopWaiting(waiting);
     QVERIFY(!shown);
 }
 
