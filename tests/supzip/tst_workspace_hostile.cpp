@@ -79,7 +79,8 @@ void TestWorkspaceHostile::goodPackageStillOpens() {
         QDir(root->tmp_edit_path).removeRecursively();
     }
     QVERIFY(!QFileInfo::exists(workspace));
-    QVERIFY(QDir(m_tmp).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty());
+    const QStringList left = QDir(m_tmp).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+    QVERIFY2(left.isEmpty(), qPrintable(left.join(QLatin1Char(' '))));
 }
 
 QTEST_GUILESS_MAIN(TestWorkspaceHostile)
