@@ -20,33 +20,9 @@ void Template1Form::setupUi(QWidget* form) {
     horizontalLayout->addWidget(mediaWidget);
 }
 
-Template1Widget::Template1Widget(QWidget* parent) : QWidget(parent) {
+Template1Widget::Template1Widget(QWidget* parent) : TemplateWidgetBase(parent) {
     m_form.setupUi(this);
+    setViews({}, m_form.mediaWidget);
 }
 
 Template1Widget::~Template1Widget() = default;
-
-void Template1Widget::onDataWrapper(std::shared_ptr<DataWrapper> session) {
-    templateviews::forwardDataWrapper(m_views, session);
-}
-
-void Template1Widget::onItem(std::shared_ptr<DataWrapper> session, std::shared_ptr<_VRKItemBase> item) {
-    templateviews::forwardItem(this, m_views, session, item);
-}
-
-void Template1Widget::onItemList(std::shared_ptr<DataWrapper> session,
-                                 QList<std::shared_ptr<_VRKItemBase>> items, int kind) {
-    templateviews::forwardItemList(m_views, session, items, kind);
-}
-
-void Template1Widget::onDataWrapperValue(std::shared_ptr<DataWrapper> session, int value) {
-    templateviews::forwardValue(m_views, session, value);
-}
-
-WId Template1Widget::mediaWinId() {
-    return m_form.mediaWidget->winId();
-}
-
-QWidget* Template1Widget::mediaWidget() {
-    return m_form.mediaWidget;
-}

@@ -32,34 +32,9 @@ void Template2Form::setupUi(QWidget* form) {
     horizontalLayout->addWidget(chatWidget);
 }
 
-Template2Widget::Template2Widget(QWidget* parent) : QWidget(parent) {
+Template2Widget::Template2Widget(QWidget* parent) : TemplateWidgetBase(parent) {
     m_form.setupUi(this);
-    m_views << m_form.qaWidget << m_form.chatWidget;
+    setViews({m_form.qaWidget, m_form.chatWidget}, m_form.mediaWidget);
 }
 
 Template2Widget::~Template2Widget() = default;
-
-void Template2Widget::onDataWrapper(std::shared_ptr<DataWrapper> session) {
-    templateviews::forwardDataWrapper(m_views, session);
-}
-
-void Template2Widget::onItem(std::shared_ptr<DataWrapper> session, std::shared_ptr<_VRKItemBase> item) {
-    templateviews::forwardItem(this, m_views, session, item);
-}
-
-void Template2Widget::onItemList(std::shared_ptr<DataWrapper> session,
-                                 QList<std::shared_ptr<_VRKItemBase>> items, int kind) {
-    templateviews::forwardItemList(m_views, session, items, kind);
-}
-
-void Template2Widget::onDataWrapperValue(std::shared_ptr<DataWrapper> session, int value) {
-    templateviews::forwardValue(m_views, session, value);
-}
-
-WId Template2Widget::mediaWinId() {
-    return m_form.mediaWidget->winId();
-}
-
-QWidget* Template2Widget::mediaWidget() {
-    return m_form.mediaWidget;
-}

@@ -27,34 +27,9 @@ void Template3Form::setupUi(QWidget* form) {
     horizontalLayout->addWidget(chatWidget);
 }
 
-Template3Widget::Template3Widget(QWidget* parent) : QWidget(parent) {
+Template3Widget::Template3Widget(QWidget* parent) : TemplateWidgetBase(parent) {
     m_form.setupUi(this);
-    m_views << m_form.chatWidget;
+    setViews({m_form.chatWidget}, m_form.mediaWidget);
 }
 
 Template3Widget::~Template3Widget() = default;
-
-void Template3Widget::onDataWrapper(std::shared_ptr<DataWrapper> session) {
-    templateviews::forwardDataWrapper(m_views, session);
-}
-
-void Template3Widget::onItem(std::shared_ptr<DataWrapper> session, std::shared_ptr<_VRKItemBase> item) {
-    templateviews::forwardItem(this, m_views, session, item);
-}
-
-void Template3Widget::onItemList(std::shared_ptr<DataWrapper> session,
-                                 QList<std::shared_ptr<_VRKItemBase>> items, int kind) {
-    templateviews::forwardItemList(m_views, session, items, kind);
-}
-
-void Template3Widget::onDataWrapperValue(std::shared_ptr<DataWrapper> session, int value) {
-    templateviews::forwardValue(m_views, session, value);
-}
-
-WId Template3Widget::mediaWinId() {
-    return m_form.mediaWidget->winId();
-}
-
-QWidget* Template3Widget::mediaWidget() {
-    return m_form.mediaWidget;
-}

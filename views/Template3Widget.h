@@ -4,7 +4,7 @@
 #include <QWidget>
 #include <memory>
 
-#include "TemplateInterface.h"
+#include "TemplateViews.h"
 
 class ChatView;
 class QHBoxLayout;
@@ -17,25 +17,14 @@ struct Template3Form {
     void setupUi(QWidget* form);
 };
 
-class Template3Widget : public QWidget, public TemplateInterface {
+class Template3Widget : public TemplateWidgetBase {
     Q_OBJECT
 public:
     explicit Template3Widget(QWidget* parent = nullptr);
     ~Template3Widget() override;
 
-    void onDataWrapper(std::shared_ptr<DataWrapper> session) override;
-    void onItem(std::shared_ptr<DataWrapper> session, std::shared_ptr<_VRKItemBase> item) override;
-    void onItemList(std::shared_ptr<DataWrapper> session, QList<std::shared_ptr<_VRKItemBase>> items,
-                    int kind) override;
-    void onDataWrapperValue(std::shared_ptr<DataWrapper> session, int value) override;
-    WId mediaWinId() override;
-    QWidget* mediaWidget() override;
-
-    // The views that receive events, in forwarding order.
-    QList<DataWrapperObserver*> views() const { return m_views; }
     ChatView* chatView() const { return m_form.chatWidget; }
 
 private:
     Template3Form m_form;
-    QList<DataWrapperObserver*> m_views;
 };

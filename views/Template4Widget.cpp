@@ -46,34 +46,9 @@ void Template4Form::setupUi(QWidget* form) {
     horizontalLayout->addWidget(plotWidget);
 }
 
-Template4Widget::Template4Widget(QWidget* parent) : QWidget(parent) {
+Template4Widget::Template4Widget(QWidget* parent) : TemplateWidgetBase(parent) {
     m_form.setupUi(this);
-    m_views << m_form.plotWidget << m_form.chatWidget;
+    setViews({m_form.plotWidget, m_form.chatWidget}, m_form.mediaWidget);
 }
 
 Template4Widget::~Template4Widget() = default;
-
-void Template4Widget::onDataWrapper(std::shared_ptr<DataWrapper> session) {
-    templateviews::forwardDataWrapper(m_views, session);
-}
-
-void Template4Widget::onItem(std::shared_ptr<DataWrapper> session, std::shared_ptr<_VRKItemBase> item) {
-    templateviews::forwardItem(this, m_views, session, item);
-}
-
-void Template4Widget::onItemList(std::shared_ptr<DataWrapper> session,
-                                 QList<std::shared_ptr<_VRKItemBase>> items, int kind) {
-    templateviews::forwardItemList(m_views, session, items, kind);
-}
-
-void Template4Widget::onDataWrapperValue(std::shared_ptr<DataWrapper> session, int value) {
-    templateviews::forwardValue(m_views, session, value);
-}
-
-WId Template4Widget::mediaWinId() {
-    return m_form.mediaWidget->winId();
-}
-
-QWidget* Template4Widget::mediaWidget() {
-    return m_form.mediaWidget;
-}

@@ -67,38 +67,13 @@ void Template5Form::setupUi(QWidget* form) {
     horizontalLayout->addWidget(chatWidget);
 }
 
-Template5Widget::Template5Widget(QWidget* parent) : QWidget(parent) {
+Template5Widget::Template5Widget(QWidget* parent) : TemplateWidgetBase(parent) {
     m_form.setupUi(this);
     setStyleSheet(QStringLiteral("QWidget#Template5Form{border-color: rgb(227, 235, 253);}"));
-    m_views << m_form.plotWidget << m_form.chatWidget << m_form.QAWidget;
+    setViews({m_form.plotWidget, m_form.chatWidget, m_form.QAWidget}, m_form.mediaWidget);
 }
 
 Template5Widget::~Template5Widget() = default;
-
-void Template5Widget::onDataWrapper(std::shared_ptr<DataWrapper> session) {
-    templateviews::forwardDataWrapper(m_views, session);
-}
-
-void Template5Widget::onItem(std::shared_ptr<DataWrapper> session, std::shared_ptr<_VRKItemBase> item) {
-    templateviews::forwardItem(this, m_views, session, item);
-}
-
-void Template5Widget::onItemList(std::shared_ptr<DataWrapper> session,
-                                 QList<std::shared_ptr<_VRKItemBase>> items, int kind) {
-    templateviews::forwardItemList(m_views, session, items, kind);
-}
-
-void Template5Widget::onDataWrapperValue(std::shared_ptr<DataWrapper> session, int value) {
-    templateviews::forwardValue(m_views, session, value);
-}
-
-WId Template5Widget::mediaWinId() {
-    return m_form.mediaWidget->winId();
-}
-
-QWidget* Template5Widget::mediaWidget() {
-    return m_form.mediaWidget;
-}
 
 void Template5Widget::paintEvent(QPaintEvent*) {
     // Lets the template's own style sheet paint its background.

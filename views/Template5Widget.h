@@ -4,7 +4,7 @@
 #include <QWidget>
 #include <memory>
 
-#include "TemplateInterface.h"
+#include "TemplateViews.h"
 
 class ChatView;
 class QPaintEvent;
@@ -29,22 +29,12 @@ struct Template5Form {
     void setupUi(QWidget* form);
 };
 
-class Template5Widget : public QWidget, public TemplateInterface {
+class Template5Widget : public TemplateWidgetBase {
     Q_OBJECT
 public:
     explicit Template5Widget(QWidget* parent = nullptr);
     ~Template5Widget() override;
 
-    void onDataWrapper(std::shared_ptr<DataWrapper> session) override;
-    void onItem(std::shared_ptr<DataWrapper> session, std::shared_ptr<_VRKItemBase> item) override;
-    void onItemList(std::shared_ptr<DataWrapper> session, QList<std::shared_ptr<_VRKItemBase>> items,
-                    int kind) override;
-    void onDataWrapperValue(std::shared_ptr<DataWrapper> session, int value) override;
-    WId mediaWinId() override;
-    QWidget* mediaWidget() override;
-
-    // The views that receive events, in forwarding order.
-    QList<DataWrapperObserver*> views() const { return m_views; }
     PlotView* plotView() const { return m_form.plotWidget; }
     ChatView* chatView() const { return m_form.chatWidget; }
     QuestionAnswerView* qaView() const { return m_form.QAWidget; }
@@ -54,5 +44,4 @@ protected:
 
 private:
     Template5Form m_form;
-    QList<DataWrapperObserver*> m_views;
 };

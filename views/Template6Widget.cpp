@@ -27,35 +27,10 @@ void Template6Form::setupUi(QWidget* form) {
     horizontalLayout->addWidget(qaWidget);
 }
 
-Template6Widget::Template6Widget(QWidget* parent) : QWidget(parent) {
+Template6Widget::Template6Widget(QWidget* parent) : TemplateWidgetBase(parent) {
     m_form.setupUi(this);
     // Registered like the other templates' Q&A views, so the column follows the playback.
-    m_views << m_form.qaWidget;
+    setViews({m_form.qaWidget}, m_form.mediaWidget);
 }
 
 Template6Widget::~Template6Widget() = default;
-
-void Template6Widget::onDataWrapper(std::shared_ptr<DataWrapper> session) {
-    templateviews::forwardDataWrapper(m_views, session);
-}
-
-void Template6Widget::onItem(std::shared_ptr<DataWrapper> session, std::shared_ptr<_VRKItemBase> item) {
-    templateviews::forwardItem(this, m_views, session, item);
-}
-
-void Template6Widget::onItemList(std::shared_ptr<DataWrapper> session,
-                                 QList<std::shared_ptr<_VRKItemBase>> items, int kind) {
-    templateviews::forwardItemList(m_views, session, items, kind);
-}
-
-void Template6Widget::onDataWrapperValue(std::shared_ptr<DataWrapper> session, int value) {
-    templateviews::forwardValue(m_views, session, value);
-}
-
-WId Template6Widget::mediaWinId() {
-    return m_form.mediaWidget->winId();
-}
-
-QWidget* Template6Widget::mediaWidget() {
-    return m_form.mediaWidget;
-}

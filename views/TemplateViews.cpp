@@ -54,3 +54,33 @@ void forwardValue(const QList<DataWrapperObserver*>& views, const std::shared_pt
 }
 
 }  // namespace templateviews
+
+void TemplateWidgetBase::setViews(const QList<DataWrapperObserver*>& views, QWidget* media_area) {
+    m_views = views;
+    m_media_area = media_area;
+}
+
+void TemplateWidgetBase::onDataWrapper(std::shared_ptr<DataWrapper> session) {
+    templateviews::forwardDataWrapper(m_views, session);
+}
+
+void TemplateWidgetBase::onItem(std::shared_ptr<DataWrapper> session, std::shared_ptr<_VRKItemBase> item) {
+    templateviews::forwardItem(this, m_views, session, item);
+}
+
+void TemplateWidgetBase::onItemList(std::shared_ptr<DataWrapper> session,
+                                    QList<std::shared_ptr<_VRKItemBase>> items, int kind) {
+    templateviews::forwardItemList(m_views, session, items, kind);
+}
+
+void TemplateWidgetBase::onDataWrapperValue(std::shared_ptr<DataWrapper> session, int value) {
+    templateviews::forwardValue(m_views, session, value);
+}
+
+WId TemplateWidgetBase::mediaWinId() {
+    return m_media_area->winId();
+}
+
+QWidget* TemplateWidgetBase::mediaWidget() {
+    return m_media_area;
+}

@@ -2,9 +2,11 @@
 // Shared pieces of the layout templates: the event forwarding rule and the video area looks.
 #include <QList>
 #include <QString>
+#include <QWidget>
 #include <memory>
 
 #include "DataWrapperObserver.h"
+#include "TemplateInterface.h"
 
 class QObject;
 class QWidget;
@@ -31,3 +33,28 @@ void forwardValue(const QList<DataWrapperObserver*>& views, const std::shared_pt
                   int value);
 
 }  // namespace templateviews
+
+// What every template does the same way: it forwards each observer operation to its views by the
+// rule above and hands out its video area. A template builds its form and then names both.
+class TemplateWidgetBase : public QWidget, public TemplateInterface {
+    Q_OBJECT
+public:
+    void onDataWrapper(std::shared_ptr<DataWrapper> session) override;
+    void onItem(std::shared_ptr<DataWrapper> session, std::shared_ptr<_VRKItemBase> item) override;
+    void onItemList(std::shared_ptr<DataWrapper> session, QList<std::shared_ptr<_VRKItemBase>> items,
+                    int kind) override;
+    void onDataWrapperValue(std::shared_ptr<DataWrapper> session, int value) override;
+    WId mediaWinId() override;
+    QWidget* mediaWidget() override;
+
+    // The views that receive events, in forwarding order.
+    QList<DataWrapperObserver*> views() const { return m_views; }
+
+protected:
+    explicit TemplateWidgetBase(QWidget* parent) : QWidget(parent) {}
+    void setViews(const QList<DataWrapperObserver*>& views, QWidget* media_area);
+
+private:
+    QList<DataWrapperObserver*> m_views;
+    QWidget* m_media_area = nullptr;
+};
