@@ -128,18 +128,10 @@ void ResourceEditWidget::setupForm() {
     root->setContentsMargins(0, 0, 0, 0);
     root->setSpacing(0);
 
-    m_widget_titlebar = new QWidget(this);
-    m_widget_titlebar->setObjectName(QStringLiteral("widget_titlebar"));
-    m_widget_titlebar->setFixedHeight(30);
-    auto* titleLayout = new QHBoxLayout(m_widget_titlebar);
-    titleLayout->setContentsMargins(20, 0, 0, 0);
-    titleLayout->setSpacing(0);
-    m_label_title = makeLabel(m_widget_titlebar, "label_4", tr("Playback Cut"));
-    m_close_btn = makeButton(m_widget_titlebar, "closeBtn", QString());
-    m_close_btn->setFixedSize(38, 30);
-    titleLayout->addWidget(m_label_title);
-    titleLayout->addStretch();
-    titleLayout->addWidget(m_close_btn);
+    const TitleStrip strip = makeTitleStrip(this, "label_4", tr("Playback Cut"));
+    m_widget_titlebar = strip.bar;
+    m_label_title = strip.title;
+    m_close_btn = strip.close;
     root->addWidget(m_widget_titlebar);
 
     auto* mainWidget = new QWidget(this);

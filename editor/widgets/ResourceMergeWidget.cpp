@@ -92,20 +92,7 @@ void ResourceMergeWidget::setupForm() {
     root->setContentsMargins(0, 0, 0, 0);
     root->setSpacing(0);
 
-    auto* titlebar = new QWidget(this);
-    titlebar->setObjectName(QStringLiteral("widget_titlebar"));
-    titlebar->setFixedHeight(30);
-    auto* titleLayout = new QHBoxLayout(titlebar);
-    titleLayout->setContentsMargins(20, 0, 0, 0);
-    titleLayout->setSpacing(0);
-    auto* title = new QLabel(tr("Playback Megre"), titlebar);
-    title->setObjectName(QStringLiteral("label_4"));
-    auto* closeBtn = makeButton(titlebar, "closeBtn", QString());
-    closeBtn->setFixedSize(38, 30);
-    titleLayout->addWidget(title);
-    titleLayout->addStretch();
-    titleLayout->addWidget(closeBtn);
-    root->addWidget(titlebar);
+    root->addWidget(makeTitleStrip(this, "label_4", tr("Playback Megre")).bar);
 
     auto* mainWidget = new QWidget(this);
     mainWidget->setObjectName(QStringLiteral("mainWidget"));

@@ -1,6 +1,9 @@
 #include "BaseDialog.h"
 
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QMouseEvent>
+#include <QPushButton>
 #include <QPainter>
 #include <QStyleOption>
 
@@ -42,4 +45,24 @@ void BaseDialog::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     style()->drawPrimitive(QStyle::PE_Widget, &option, &painter, this);
+}
+
+TitleStrip makeTitleStrip(QWidget* parent, const char* title_name, const QString& title) {
+    TitleStrip strip;
+    strip.bar = new QWidget(parent);
+    strip.bar->setObjectName(QStringLiteral("widget_titlebar"));
+    strip.bar->setFixedHeight(30);
+    auto* layout = new QHBoxLayout(strip.bar);
+    layout->setSpacing(0);
+    layout->setContentsMargins(20, 0, 0, 0);
+    strip.title = new QLabel(title, strip.bar);
+    strip.title->setObjectName(QString::fromLatin1(title_name));
+    layout->addWidget(strip.title);
+    layout->addStretch(1);
+    strip.close = new QPushButton(strip.bar);
+    strip.close->setObjectName(QStringLiteral("closeBtn"));
+    strip.close->setFixedSize(38, 30);
+    strip.close->setFocusPolicy(Qt::NoFocus);
+    layout->addWidget(strip.close);
+    return strip;
 }

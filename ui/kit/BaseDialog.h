@@ -4,6 +4,18 @@
 #include <QDialog>
 #include <QPoint>
 
+class QLabel;
+class QPushButton;
+
+// The 30 px title strip of the dialogs and task windows: "widget_titlebar" holding the title label
+// (named by each form) at the left and the 38 x 30 "closeBtn" at the right.
+struct TitleStrip {
+    QWidget* bar = nullptr;
+    QLabel* title = nullptr;
+    QPushButton* close = nullptr;
+};
+TitleStrip makeTitleStrip(QWidget* parent, const char* title_name, const QString& title);
+
 class BaseDialog : public QDialog {
     Q_OBJECT
 public:

@@ -43,22 +43,7 @@ void OutputOptionSetting::setupForm() {
     outer->setSpacing(0);
     outer->setContentsMargins(0, 0, 0, 0);
 
-    auto* titlebar = new QWidget(this);
-    titlebar->setObjectName(QStringLiteral("widget_titlebar"));
-    titlebar->setFixedHeight(30);
-    auto* titleLayout = new QHBoxLayout(titlebar);
-    titleLayout->setSpacing(0);
-    titleLayout->setContentsMargins(20, 0, 0, 0);
-    auto* label_7 = new QLabel(tr("Output Options"), titlebar);
-    label_7->setObjectName(QStringLiteral("label_7"));
-    titleLayout->addWidget(label_7);
-    titleLayout->addStretch(1);
-    auto* closeBtn = new QPushButton(titlebar);
-    closeBtn->setObjectName(QStringLiteral("closeBtn"));
-    closeBtn->setFixedSize(38, 30);
-    closeBtn->setFocusPolicy(Qt::NoFocus);
-    titleLayout->addWidget(closeBtn);
-    outer->addWidget(titlebar);
+    outer->addWidget(makeTitleStrip(this, "label_7", tr("Output Options")).bar);
 
     auto* mainWidget = new QWidget(this);
     mainWidget->setObjectName(QStringLiteral("mainWidget"));

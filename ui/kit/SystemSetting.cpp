@@ -27,22 +27,7 @@ void SystemSetting::setupForm() {
     outer->setSpacing(0);
     outer->setContentsMargins(0, 0, 0, 0);
 
-    auto* titlebar = new QWidget(this);
-    titlebar->setObjectName(QStringLiteral("widget_titlebar"));
-    titlebar->setFixedHeight(30);
-    auto* titleLayout = new QHBoxLayout(titlebar);
-    titleLayout->setSpacing(0);
-    titleLayout->setContentsMargins(20, 0, 0, 0);
-    auto* label_4 = new QLabel(tr("Settings"), titlebar);
-    label_4->setObjectName(QStringLiteral("label_4"));
-    titleLayout->addWidget(label_4);
-    titleLayout->addStretch(1);
-    auto* closeBtn = new QPushButton(titlebar);
-    closeBtn->setObjectName(QStringLiteral("closeBtn"));
-    closeBtn->setFixedSize(38, 30);
-    closeBtn->setFocusPolicy(Qt::NoFocus);
-    titleLayout->addWidget(closeBtn);
-    outer->addWidget(titlebar);
+    outer->addWidget(makeTitleStrip(this, "label_4", tr("Settings")).bar);
 
     auto* mainWidget = new QWidget(this);
     mainWidget->setObjectName(QStringLiteral("mainWidget"));
