@@ -25,7 +25,7 @@ namespace {
 constexpr qint64 kMaxJournalBytes = 1 << 20;
 // Deeper trees than this are not ours to walk (each level holds a folder open).
 constexpr int kMaxDepth = 256;
-const char kHeader[] = "playback-edit-tool journal 1";
+const char kHeader[] = "playback-edit-tool journal 2";
 const char kJournalSuffix[] = ".journal";
 const char kTempSuffix[] = ".journal.tmp";
 
@@ -167,8 +167,20 @@ bool writeAll(int fd, const QByteArray& data) {
     return true;
 }
 
+// Where a process id means something: the host and the process-id namespace. A temporary folder
+// can be shared with another machine (a network home) or a container, whose processes this one
+// cannot see; their journals are never judged from here.
+QByteArray ownerLine() {
+    char host[256] = {0};
+    gethostname(host, sizeof(host) - 1);
+    char ns[128] = {0};
+    const ssize_t n = readlink("/proc/self/ns/pid", ns, sizeof(ns) - 1);
+    return "owner " + QByteArray(host).toPercentEncoding() + ' ' +
+           QByteArray(ns, n > 0 ? int(n) : 0).toPercentEncoding();
+}
+
 QByteArray encode(const std::vector<Entry>& entries) {
-    QByteArray text = QByteArray(kHeader) + '\n';
+    QByteArray text = QByteArray(kHeader) + '\n' + ownerLine() + '\n';
     for (const Entry& e : entries) {
         if (e.is_prefix) {
             text += "P " + e.path.toPercentEncoding() + ' ' + e.prefix.toPercentEncoding() + '\n';
@@ -180,15 +192,16 @@ QByteArray encode(const std::vector<Entry>& entries) {
     return text;
 }
 
-// Entries of a journal; lines that do not parse or name no normalised path are skipped.
+// Entries of a journal written on this host in this process-id namespace (`header_ok` false
+// otherwise, and nothing is returned); lines that do not parse or name no normalised path are skipped.
 std::vector<Entry> decode(const QByteArray& text, bool* header_ok) {
     std::vector<Entry> entries;
     const QList<QByteArray> lines = text.split('\n');
-    *header_ok = !lines.isEmpty() && lines.first() == kHeader;
+    *header_ok = lines.size() >= 2 && lines.at(0) == kHeader && lines.at(1) == ownerLine();
     if (!*header_ok) {
         return entries;
     }
-    for (int i = 1; i < lines.size(); ++i) {
+    for (int i = 2; i < lines.size(); ++i) {
         const QList<QByteArray> f = lines.at(i).split(' ');
         Entry e;
         bool ok_dev = false;
@@ -666,18 +679,21 @@ int WorkspaceJournal::cleanupStale() {
                  name.constData());
             continue;
         }
-        if (temp) {
-            // A rewrite the process did not finish; its previous journal is complete.
+        bool header_ok = false;
+        const std::vector<Entry> entries = decode(text, &header_ok);
+        // A rewrite the process did not finish (possibly cut off in its first lines); its previous
+        // journal is complete.
+        const QByteArray head = QByteArray(kHeader) + '\n' + ownerLine() + '\n';
+        if (temp && (header_ok || head.startsWith(text))) {
             unlinkat(dir_fd, name.constData(), 0);
             continue;
         }
-        ++journals;
-        bool header_ok = false;
-        const std::vector<Entry> entries = decode(text, &header_ok);
         if (!header_ok) {
-            FLOG(FLOG_WARN, "left the journal %s/%s alone: not a journal", dir.constData(), name.constData());
+            FLOG(FLOG_WARN, "left the journal %s/%s alone: not a journal of this host and process namespace",
+                 dir.constData(), name.constData());
             continue;
         }
+        ++journals;
         Cleaner cleaner(pid);
         // Prefixes first: removing a tree frees its name, and a live process could then make the
         // same name and stage an unpack under the same prefix.

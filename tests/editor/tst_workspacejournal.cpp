@@ -425,10 +425,25 @@ void TestWorkspaceJournal::untrustedJournalFolderIsNotUsed() {
     QCOMPARE(refused.results, QString("0"));
     QVERIFY(QFileInfo(m_jdir).isSymLink());
 
-    // Once it is a private folder again, the killed run's folder goes.
+    // A journal written on another host sharing this folder (or in another process namespace): its
+    // process is not visible from here, so it is left alone.
     QVERIFY(QFile::remove(m_jdir) && QDir().rename(real, m_jdir));
+    const QByteArray original = readFile(killed.journal);
+    QList<QByteArray> lines = original.split('\n');
+    QVERIFY(lines.size() > 2 && lines.at(1).startsWith("owner "));
+    lines[1] = "owner elsewhere pid%3A%5B1%5D";
+    QVERIFY(writeFile(killed.journal, lines.join('\n')));
+    QCOMPARE(WorkspaceJournal::cleanupStale(), 0);
+    QVERIFY(QFileInfo(ws).isDir() && present(killed.journal));
+
+    // Once it is ours again, the killed run's folder goes; so does a rewrite of its journal that
+    // was cut off in its first line.
+    QVERIFY(writeFile(killed.journal, original));
+    const QString cutOff = killed.journal + ".tmp";
+    QVERIFY(writeFile(cutOff, original.left(10)));
     QCOMPARE(WorkspaceJournal::cleanupStale(), 1);
     QVERIFY(!present(ws) && QFileInfo(other).isDir());
+    QVERIFY(!present(killed.journal) && !present(cutOff));
 }
 
 void TestWorkspaceJournal::packageFoldersAreRecorded() {
@@ -456,7 +471,7 @@ void TestWorkspaceJournal::packageFoldersAreRecorded() {
     QVERIFY(journal.contains(QUrl::toPercentEncoding(m_tmp + "/" + made.at(0)) + "\n"));
     QVERIFY(journal.contains(QUrl::toPercentEncoding(m_tmp + "/" + made.at(1)) + "\n"));
     QVERIFY(!journal.contains("pack-"));
-    QCOMPARE(journal.count('\n'), 3);
+    QCOMPARE(journal.count('\n'), 4);  // header, owner, two folders
     QCOMPARE(QDir(m_out).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
              QStringList{"lesson-out.vrk"});
     QCOMPARE(WorkspaceJournal::cleanupStale(), 2);
