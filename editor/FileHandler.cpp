@@ -94,9 +94,9 @@ std::shared_ptr<_RootItem> FileHandler::decompress(const QString& packagePath) {
         encrypted = IsEncryptSource(packagePath.toLocal8Bit().constData()) != 0;
     }
 
+    // The archive library moves what it unpacked into this very folder, so the journal's record of
+    // it stays true.
     const int unpacked = DecompressZipDec(packagePath.toUtf8().constData(), workspace.toUtf8().constData());
-    // The unpacked folder replaces the empty one by a rename: record the new one.
-    WorkspaceJournal::registerTree(workspace);
     WorkspaceJournal::releasePrefix(temps.first(), unpackPrefix);
     if (unpacked != 0) {
         FLOG(FLOG_ERROR, "can't decompress : %s", packagePath.toUtf8().constData());

@@ -570,6 +570,33 @@ extern "C" int IsEncryptSource(const char* package_path) {
     return 0;
 }
 
+// Moves every entry of `staging` into the empty folder `dest`; on a failure the entries already
+// moved are removed again, so `dest` is left empty.
+static int moveEntriesInto(const std::string& staging, const std::string& dest) {
+    std::vector<std::string> names;
+    if (DIR* d = opendir(staging.c_str())) {
+        while (struct dirent* e = readdir(d)) {
+            if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0) {
+                names.emplace_back(e->d_name);
+            }
+        }
+        closedir(d);
+    } else {
+        FLOG(FLOG_ERROR, "can't read the staging folder %s: %s", staging.c_str(), strerror(errno));
+        return SUPZIP_ERR_WRITE;
+    }
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (rename((staging + "/" + names[i]).c_str(), (dest + "/" + names[i]).c_str()) != 0) {
+            FLOG(FLOG_ERROR, "can't move the unpacked package to %s: %s", dest.c_str(), strerror(errno));
+            for (size_t j = 0; j < i; ++j) {
+                supzip_remove_tree((dest + "/" + names[j]).c_str());
+            }
+            return SUPZIP_ERR_WRITE;
+        }
+    }
+    return SUPZIP_OK;
+}
+
 extern "C" int DecompressZipDec(const char* package_path, const char* dest_dir) {
     if (!package_path || !*package_path || !dest_dir || !*dest_dir) {
         FLOG(FLOG_ERROR, "unpack called without package or destination");
@@ -583,7 +610,8 @@ extern "C" int DecompressZipDec(const char* package_path, const char* dest_dir) 
         return SUPZIP_ERR_ARGS;
     }
     // An existing destination is only accepted when it is an empty directory: never mix two unpacks.
-    if (lstat(dest.c_str(), &st) == 0) {
+    const bool dest_exists = lstat(dest.c_str(), &st) == 0;
+    if (dest_exists) {
         bool empty = false;
         if (S_ISDIR(st.st_mode)) {
             if (DIR* d = opendir(dest.c_str())) {
@@ -653,7 +681,14 @@ extern "C" int DecompressZipDec(const char* package_path, const char* dest_dir) 
             break;
         }
     }
-    if (rc == SUPZIP_OK) {
+    if (rc == SUPZIP_OK && dest_exists) {
+        // The caller's folder keeps its identity (whoever recorded it still finds it): the unpacked
+        // entries move into it instead of a new folder taking its name.
+        rc = moveEntriesInto(staging, dest);
+        if (rc == SUPZIP_OK) {
+            rmdir(staging.c_str());
+        }
+    } else if (rc == SUPZIP_OK) {
         chmod(staging.c_str(), 0755);
         if (rename(staging.c_str(), dest.c_str()) != 0) {
             FLOG(FLOG_ERROR, "can't move the unpacked package to %s: %s", dest.c_str(), strerror(errno));

@@ -2,6 +2,7 @@
 // zip/unzip programs, and refusal of hostile or broken packages without leaving anything behind.
 #include <QtTest>
 
+#include <sys/stat.h>
 #include <zip.h>
 
 #include "HostileZips.h"
@@ -181,11 +182,20 @@ void TestSupzip::unpackDestinationRules() {
     QCOMPARE(QDir(busy).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
              QStringList{"keep.txt"});
 
-    // An empty, reserved destination is filled.
+    // An empty, reserved destination is filled, and stays the same folder (whoever recorded it by
+    // identity still finds it); no staging folder is left beside it.
     const QString reserved = dir.path() + "/reserved/";
     QDir().mkpath(reserved);
+    struct stat before;
+    QCOMPARE(lstat(u8(reserved).constData(), &before), 0);
     QCOMPARE(unpack(pkg, reserved), 0);
     QCOMPARE(hostile::readAll(reserved + "c.mp4"), hostile::readAll(src + "/c.mp4"));
+    struct stat after;
+    QCOMPARE(lstat(u8(reserved).constData(), &after), 0);
+    QCOMPARE(quint64(after.st_ino), quint64(before.st_ino));
+    QVERIFY(QDir(dir.path())
+                .entryList(QStringList{".reserved.unpack-*"}, QDir::AllEntries | QDir::Hidden)
+                .isEmpty());
 
     // A destination without trailing "/" works too; a missing parent folder fails.
     QCOMPARE(unpack(pkg, dir.path() + "/noslash"), 0);
