@@ -31,11 +31,8 @@ DataWrapper::~DataWrapper() {
             if (path.isEmpty()) {
                 continue;
             }
-            QDir dir(QDir(path).absolutePath());
-            WorkspaceJournal::release(dir.absolutePath());
-            if (dir.exists() && !dir.removeRecursively()) {
-                FLOG(FLOG_WARN, "can't remove dir:%s", qUtf8Printable(dir.absolutePath()));
-            }
+            // Safe against a kill at any moment: the folder stays recorded until it is gone.
+            WorkspaceJournal::removeRecorded(QDir(path).absolutePath());
         }
     }
 }

@@ -14,6 +14,10 @@
 #include <quazipfile.h>
 #include <quazipnewinfo.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <ctime>
 #include <random>
@@ -40,14 +44,28 @@ bool isPseudoVolume(const QStorageInfo& volume) {
     return kPseudo.contains(volume.fileSystemType());
 }
 
+// Whether `path` still names the folder open as `fd`.
+bool isSameFolder(int fd, const QString& path) {
+    struct stat held;
+    struct stat now;
+    return fd >= 0 && fstat(fd, &held) == 0 && lstat(QFile::encodeName(path).constData(), &now) == 0 &&
+           held.st_dev == now.st_dev && held.st_ino == now.st_ino;
+}
+
 }  // namespace
 
 FileHandler::FileHandler(QObject* parent) : QObject(parent) {}
 
 FileHandler::~FileHandler() {
     for (const QString& dir : qAsConst(tmp_dirs)) {
-        WorkspaceJournal::release(dir);
-        removeDir(dir);
+        // Usually the session has removed it already; a folder now at that name is someone else's.
+        const int fd = m_tmp_fds.value(dir, -1);
+        if (isSameFolder(fd, dir)) {
+            WorkspaceJournal::removeRecorded(dir);
+        }
+        if (fd >= 0) {
+            close(fd);
+        }
     }
 }
 
@@ -100,21 +118,18 @@ std::shared_ptr<_RootItem> FileHandler::decompress(const QString& packagePath) {
     WorkspaceJournal::releasePrefix(temps.first(), unpackPrefix);
     if (unpacked != 0) {
         FLOG(FLOG_ERROR, "can't decompress : %s", packagePath.toUtf8().constData());
-        WorkspaceJournal::release(workspace);
-        removeDir(workspace);
+        WorkspaceJournal::removeRecorded(workspace);
         return {};
     }
 
     std::shared_ptr<_RootItem> root = JsonResourceParse::parseFile(workspace + QStringLiteral("meta.json"));
     if (!root) {
-        WorkspaceJournal::release(workspace);
-        removeDir(workspace);
+        WorkspaceJournal::removeRecorded(workspace);
         return {};
     }
     const QString editDir = makeEditDir(workspace);
     if (editDir.isEmpty()) {
-        WorkspaceJournal::release(workspace);
-        removeDir(workspace);
+        WorkspaceJournal::removeRecorded(workspace);
         return {};
     }
     root->meta_path = workspace + QStringLiteral("meta.json");
@@ -125,6 +140,8 @@ std::shared_ptr<_RootItem> FileHandler::decompress(const QString& packagePath) {
     root->tmp_path = workspace;
     root->tmp_edit_path = editDir + QLatin1Char('/');
     tmp_dirs.append(workspace);
+    m_tmp_fds.insert(workspace, open(QFile::encodeName(workspace).constData(),
+                                     O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     return root;
 }
 

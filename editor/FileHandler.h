@@ -1,5 +1,6 @@
 #pragma once
 // Unpacks packages into private workspaces and packs edit directories into packages.
+#include <QHash>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -36,6 +37,10 @@ public:
 
 private:
     QStringList tmp_dirs;
+    // An open descriptor of each workspace. Its name can be taken again by another session of this
+    // process once the owning session has removed it (names repeat within a second); holding the
+    // folder open keeps its inode from being reused, so comparing the two tells ours from theirs.
+    QHash<QString, int> m_tmp_fds;
     std::weak_ptr<DataWrapper> owner;
     bool encrypted = false;
     bool keep_encrypt = false;

@@ -13,6 +13,8 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
@@ -588,6 +590,60 @@ void WorkspaceJournal::release(const QString& path) {
     if (s.entries.size() != before) {
         writeLocked(s);
     }
+}
+
+bool WorkspaceJournal::removeRecorded(const QString& path) {
+    const QByteArray p = normalised(path);
+    if (p.isEmpty()) {
+        return false;
+    }
+    struct stat st;
+    if (lstat(p.constData(), &st) != 0) {
+        release(path);
+        return errno == ENOENT;
+    }
+    const QByteArray parent = parentOf(p);
+    static std::atomic<unsigned> counter{0};
+    const QByteArray trash = parent + "/." + nameOf(p) + ".removing-" +
+                             QByteArray::number(qlonglong(getpid())) + '-' + QByteArray::number(counter++);
+    // The new name is recorded first (same identity), then the folder moves, then the old name is
+    // forgotten: at no moment is the folder unrecorded, and the old name is free before removal.
+    bool moved = false;
+    {
+        State& s = state();
+        std::lock_guard<std::mutex> lock(s.mutex);
+        const bool recorded = std::any_of(s.entries.begin(), s.entries.end(),
+                                          [&p](const Entry& e) { return !e.is_prefix && e.path == p; });
+        if (recorded && !s.disabled && !s.closed) {
+            Entry e;
+            e.path = trash;
+            e.dev = quint64(st.st_dev);
+            e.ino = quint64(st.st_ino);
+            s.entries.push_back(e);
+            writeLocked(s);
+            moved = rename(p.constData(), trash.constData()) == 0;
+            s.entries.erase(
+                std::remove_if(s.entries.begin(), s.entries.end(),
+                               [&](const Entry& x) { return !x.is_prefix && x.path == (moved ? p : trash); }),
+                s.entries.end());
+            writeLocked(s);
+        }
+    }
+    const QByteArray target = moved ? trash : p;
+    bool ok = false;
+    const int fd = open(parent.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ok = removeAt(fd, nameOf(target).constData(), quint64(st.st_dev), 0);
+        close(fd);
+    }
+    if (!ok) {
+        FLOG(FLOG_WARN, "can't remove %s", target.constData());
+    }
+    release(QFile::decodeName(target));
+    if (!moved) {
+        release(path);
+    }
+    return ok;
 }
 
 void WorkspaceJournal::releasePrefix(const QString& dir, const QString& prefix) {

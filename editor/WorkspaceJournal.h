@@ -7,9 +7,9 @@
 // those entries, and only while they are still the very same files (same device and inode, same
 // owner). A normal end removes the journal.
 //
-// Order rule for callers: register right after creating, release before removing. A kill between
-// creating and registering, or between releasing and removing, leaks a folder; the reverse order could
-// remove a name someone else has taken meanwhile.
+// Order rule for callers: register right after creating; remove a recorded folder with
+// removeRecorded. A kill between creating and registering leaks a folder; removal itself is safe
+// against kills at any moment.
 #include <QString>
 
 class WorkspaceJournal {
@@ -20,8 +20,13 @@ public:
     // Records "entries of `dir` whose name starts with `prefix`", for temporary names made by code
     // that cannot report them. Only hidden prefixes (".name...") are accepted.
     static bool registerPrefix(const QString& dir, const QString& prefix);
-    // Forgets a recorded tree (call before removing it).
+    // Forgets a recorded tree (for a tree that is not removed, or that goes some other way).
     static void release(const QString& path);
+    // Removes a recorded folder (or file) and forgets it. It is first renamed to a hidden name of
+    // this process beside it, recorded under both names meanwhile, so that a kill at any moment
+    // leaves it either recorded or gone, and its freed name is never in the journal. Links are
+    // removed as links. True when nothing is left at `path`.
+    static bool removeRecorded(const QString& path);
     // Forgets one recording of a prefix.
     static void releasePrefix(const QString& dir, const QString& prefix);
 

@@ -8,6 +8,7 @@
 #include "../supzip/FileTree.h"
 #include "DataWrapper.h"
 #include "FileHandler.h"
+#include "WorkspaceJournal.h"
 #include "TestSupport.h"
 #include "supzip.h"
 
@@ -243,6 +244,22 @@ void TestFileHandler::workspaceNamingAndReuse() {
     for (const QString& o : occupied) {
         QVERIFY(QFileInfo::exists(m_tmp + "/" + o + "/marker"));
     }
+
+    // A workspace its session has removed may get its name taken again (by another session of the
+    // same second); the handler that made the first one must leave the new one alone.
+    QString reborn;
+    {
+        FileHandler first;
+        auto r = first.decompress(part);
+        QVERIFY(r);
+        reborn = r->tmp_path;
+        QVERIFY(WorkspaceJournal::removeRecorded(reborn));
+        QVERIFY(QDir().mkdir(reborn));
+        hostile::writeAll(reborn + "marker", "another session's");
+        QVERIFY(WorkspaceJournal::removeRecorded(r->tmp_edit_path));
+    }
+    QCOMPARE(names(reborn), QStringList{"marker"});
+    QVERIFY(QDir(reborn).removeRecursively());
 }
 
 void TestFileHandler::videoWithoutExtension() {

@@ -389,6 +389,24 @@ void TestWorkspaceJournal::recordingAndNormalEnd() {
     QVERIFY(!present(journal));
     QVERIFY(!present(m_jdir));
 
+    // Removing a recorded folder: it goes with its content (a link inside is removed as a link),
+    // nothing is left beside it and the journal forgets it; an unrecorded one is removed the same way.
+    const QString c = m_tmp + "/rm14_000014";
+    QVERIFY(QDir().mkpath(c + "/sub") && writeFile(c + "/sub/x.bin", "x"));
+    QVERIFY(QFile::link(m_canary, c + "/canary-link"));
+    QVERIFY(WorkspaceJournal::registerTree(c));
+    QVERIFY(readFile(WorkspaceJournal::processJournalPath()).contains("rm14_000014"));
+    QVERIFY(WorkspaceJournal::removeRecorded(c + "/"));
+    QVERIFY(!present(c));
+    QCOMPARE(tree(m_canary).value("inner/precious.txt"), QByteArray("keep"));
+    QVERIFY(!present(WorkspaceJournal::processJournalPath()));
+    QVERIFY(QDir(m_tmp).entryList(QStringList{"*rm14*"}, QDir::AllEntries | QDir::Hidden).isEmpty());
+    const QString d = m_tmp + "/rm15_000015";
+    QVERIFY(QDir().mkpath(d + "/sub"));
+    QVERIFY(WorkspaceJournal::removeRecorded(d));
+    QVERIFY(!present(d));
+    QVERIFY(WorkspaceJournal::removeRecorded(d));  // nothing there: nothing to do
+
     // A run that ends normally with recordings left leaves no journal, and its folders are not
     // touched by the next start.
     const QString b = m_tmp + "/normal10_000010";
