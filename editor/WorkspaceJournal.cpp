@@ -639,10 +639,8 @@ bool WorkspaceJournal::removeRecorded(const QString& path) {
     if (!ok) {
         FLOG(FLOG_WARN, "can't remove %s", target.constData());
     }
+    // The trash name, or the path itself when it was never moved.
     release(QFile::decodeName(target));
-    if (!moved) {
-        release(path);
-    }
     return ok;
 }
 
