@@ -7,6 +7,7 @@
 
 #include "DataWrapperObserver.h"
 #include "FLog.h"
+#include "FileHandler.h"
 #include "WorkspaceJournal.h"
 
 DataWrapper::DataWrapper(QObject* parent) : QObject(parent) {
@@ -52,6 +53,10 @@ void DataWrapper::setObserver(DataWrapperObserver* observer) {
 
 void DataWrapper::setTranscode(bool on) {
     m_transcode = on;
+}
+
+QString DataWrapper::savedPath() const {
+    return m_file_handler ? m_file_handler->packedPath() : QString();
 }
 
 std::shared_ptr<_RootItem> DataWrapper::getRootItem() {

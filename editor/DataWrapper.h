@@ -73,6 +73,9 @@ public:
     // Merge: engine code other than 2, else 0 done, -1/-2 from packing (-1 also: a session without
     // a tree), -3 meta.json not written.
     qint16 merge(QList<std::shared_ptr<DataWrapper>> others, int width, int height, const QString& file);
+    // Where the last successful save or merge put its package: the path it was given, or the next
+    // free name when a file appeared there meanwhile.
+    QString savedPath() const;
     // Optional: progress of save and merge as a fraction 0..1, called on the thread running them.
     void setProgressCallback(std::function<void(float)> progress);
 

@@ -35,14 +35,6 @@ void shiftTimes(QList<std::shared_ptr<T>>& list, qint64 offset) {
     }
 }
 
-// Packing writes through a temporary file, but make sure a failure never leaves a file behind that
-// was not there before.
-void removePartialOutput(const QString& file, bool existedBefore) {
-    if (!existedBefore && QFileInfo::exists(file) && !QFile::remove(file)) {
-        FLOG(FLOG_ERROR, "can't remove partial output:%s", qUtf8Printable(file));
-    }
-}
-
 }  // namespace
 
 qint16 DataWrapper::readFile(const QString& path, std::function<void(int)> done, bool keepEncrypt) {
@@ -100,6 +92,8 @@ void DataWrapper::seek(qint64 ms) {
         return;
     }
     if (ms >= 0 && ms <= getDuration()) {
+        // A position chosen before the first play report: the start seek must not undo it.
+        m_start_seek_asked = true;
         m_media_core->seek(ms);
     } else {
         FLOG(FLOG_WARN, "timepoint overflow:%lld", static_cast<long long>(ms));
@@ -222,11 +216,10 @@ qint16 DataWrapper::save(const QString& file) {
         m_file_handler = std::make_shared<FileHandler>();
         m_file_handler->setOwner(weak_from_this());
     }
-    const bool existedBefore = QFileInfo::exists(file);
+    // Packing never leaves a partial file at `file`, and a file there now may be another task's.
     const qint16 packed = m_file_handler->compress(root, file);
     if (packed != 0) {
         FLOG(FLOG_ERROR, "pack the cut package is fail:%d", packed);
-        removePartialOutput(file, existedBefore);
         return -4;
     }
     if (m_progress) {
@@ -309,14 +302,13 @@ qint16 DataWrapper::merge(QList<std::shared_ptr<DataWrapper>> others, int width,
     if (anyEncrypted) {
         m_file_handler->setEncrypted(true);
     }
-    const bool existedBefore = QFileInfo::exists(file);
     const qint16 packed = m_file_handler->compress(root, file);
-    if (packed != 0) {
-        removePartialOutput(file, existedBefore);
-    } else if (m_progress) {
+    if (packed == 0 && m_progress) {
         m_progress(1.0f);
     }
     return packed;
 }
 
-void DataWrapper::setProgressCallback(std::function<void(float)> progress) { m_progress = std::move(progress); }
+void DataWrapper::setProgressCallback(std::function<void(float)> progress) {
+    m_progress = std::move(progress);
+}

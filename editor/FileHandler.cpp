@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <QStandardPaths>
 #include <QStorageInfo>
 #include <QTemporaryDir>
@@ -18,8 +19,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <functional>
+#include <mutex>
 #include <random>
 
 #include "FLog.h"
@@ -301,8 +306,8 @@ qint16 FileHandler::compress(std::shared_ptr<_RootItem> root, const QString& out
     const QFileInfo outInfo(outPath);
     const QString outDir = outInfo.absolutePath();
     QDir().mkpath(outDir);
-    QTemporaryDir staging(outDir + QStringLiteral("/.") + outInfo.fileName() +
-                          QStringLiteral(".pack-XXXXXX"));
+    // A short fixed name: the output's own name may already use all the bytes a name may have.
+    QTemporaryDir staging(outDir + QStringLiteral("/.vrk-pack-XXXXXX"));
     if (!staging.isValid()) {
         FLOG(FLOG_ERROR, "compress root_item to zip is fail.");
         return -2;
@@ -332,10 +337,12 @@ qint16 FileHandler::compress(std::shared_ptr<_RootItem> root, const QString& out
             }
         }
     }
-    if (std::rename(QFile::encodeName(tmpPackage).constData(), QFile::encodeName(outPath).constData()) != 0) {
+    const QString placed = placeWithoutReplacing(tmpPackage, outPath);
+    if (placed.isEmpty()) {
         FLOG(FLOG_ERROR, "compress root_item to zip is fail.");
         return -2;
     }
+    m_packed_path = placed;
     encrypted = false;
     return 0;
 }
@@ -366,11 +373,15 @@ bool FileHandler::removeDir(const QString& path) {
     return dir.rmdir(dir.absolutePath());
 }
 
-QString FileHandler::uniqueFilePath(const QString& path) {
-    const QFileInfo info(path);
-    if (!info.exists() && !info.isSymLink()) {
+namespace {
+
+// The numbering rule of output names: the path itself when free, else the base name followed by
+// 1, 2, 3, ... and ".vrk".
+QString firstFreeName(const QString& path, const std::function<bool(const QString&)>& taken) {
+    if (!taken(path)) {
         return path;
     }
+    const QFileInfo info(path);
     QString dir = info.absolutePath();
     if (!dir.endsWith(QLatin1Char('/'))) {
         dir += QLatin1Char('/');
@@ -378,11 +389,95 @@ QString FileHandler::uniqueFilePath(const QString& path) {
     const QString base = info.baseName();
     for (quint64 n = 1;; ++n) {
         const QString candidate = dir + base + QString::number(n) + QStringLiteral(".vrk");
-        const QFileInfo c(candidate);
-        if (!c.exists() && !c.isSymLink()) {
+        if (!taken(candidate)) {
             return candidate;
         }
     }
+}
+
+bool existsAt(const QString& path) {
+    const QFileInfo info(path);
+    return info.exists() || info.isSymLink();
+}
+
+// Output names chosen by running tasks of this process that have no file yet.
+struct OutputReservations {
+    std::mutex mutex;
+    QSet<QString> names;
+};
+
+OutputReservations& reservations() {
+    static OutputReservations* r = new OutputReservations;  // never destroyed: workers may outlive statics
+    return *r;
+}
+
+QString reservationKey(const QString& path) {
+    return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+}
+
+// Moves `from` to `to` unless something exists at `to`; 0 or the errno of the failure.
+int moveNoReplace(const QString& from, const QString& to) {
+    const QByteArray src = QFile::encodeName(from);
+    const QByteArray dst = QFile::encodeName(to);
+    if (renameat2(AT_FDCWD, src.constData(), AT_FDCWD, dst.constData(), RENAME_NOREPLACE) == 0) {
+        return 0;
+    }
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) {
+        return errno;
+    }
+    // File systems without the no-replace rename: a hard link fails as well when the name is taken.
+    if (link(src.constData(), dst.constData()) != 0) {
+        return errno;
+    }
+    unlink(src.constData());
+    return 0;
+}
+
+}  // namespace
+
+QString FileHandler::uniqueFilePath(const QString& path) {
+    return firstFreeName(path, existsAt);
+}
+
+QString FileHandler::reserveOutputPath(const QString& path) {
+    OutputReservations& r = reservations();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    const QString chosen = firstFreeName(
+        path, [&r](const QString& p) { return existsAt(p) || r.names.contains(reservationKey(p)); });
+    r.names.insert(reservationKey(chosen));
+    return chosen;
+}
+
+void FileHandler::releaseOutputPath(const QString& path) {
+    if (path.isEmpty()) {
+        return;
+    }
+    OutputReservations& r = reservations();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    r.names.remove(reservationKey(path));
+}
+
+// Puts the finished package at `target`, or at the next free name when a file appeared there
+// meanwhile (another program, or a task of another process); empty when it cannot be placed.
+QString FileHandler::placeWithoutReplacing(const QString& package, const QString& target) {
+    QString candidate = target;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const int error = moveNoReplace(package, candidate);
+        if (candidate != target) {
+            releaseOutputPath(candidate);  // placed or taken: either way no longer ours to hold
+        }
+        if (error == 0) {
+            return candidate;
+        }
+        if (error != EEXIST) {
+            FLOG(FLOG_ERROR, "can't move the package to %s: %s", candidate.toUtf8().constData(),
+                 strerror(error));
+            return QString();
+        }
+        candidate = reserveOutputPath(target);
+        FLOG(FLOG_WARN, "output name taken meanwhile, packing to %s instead", candidate.toUtf8().constData());
+    }
+    return QString();
 }
 
 QString FileHandler::defaultOutputDir() {

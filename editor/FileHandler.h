@@ -31,11 +31,20 @@ public:
 
     static bool removeDir(const QString& path);
     static QString uniqueFilePath(const QString& path);
+    // As `uniqueFilePath`, but names reserved by a running task of this process count as taken, and
+    // the result is reserved until `releaseOutputPath`: two tasks never choose one output name.
+    static QString reserveOutputPath(const QString& path);
+    static void releaseOutputPath(const QString& path);
+    // Where the last successful `compress` put the package: its `outPath`, or the next free name
+    // when a file appeared at `outPath` meanwhile (an existing file is never replaced).
+    QString packedPath() const { return m_packed_path; }
     static QString defaultOutputDir();
     static quint64 freeSpaceMB(const QString& drive);
     static QString makeEditDir(const QString& workspace);
 
 private:
+    QString placeWithoutReplacing(const QString& package, const QString& target);
+
     QStringList tmp_dirs;
     // An open descriptor of each workspace. Its name can be taken again by another session of this
     // process once the owning session has removed it (names repeat within a second); holding the
@@ -44,4 +53,5 @@ private:
     std::weak_ptr<DataWrapper> owner;
     bool encrypted = false;
     bool keep_encrypt = false;
+    QString m_packed_path;
 };

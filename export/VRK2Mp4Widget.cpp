@@ -206,6 +206,14 @@ void VRK2Mp4Widget::on_closeBtn_clicked() {
     reject();
 }
 
+void VRK2Mp4Widget::reject() {
+    if (m_load_loop) {
+        m_load_abandoned = true;
+        m_load_loop->exit(-1);
+    }
+    BaseDialog::reject();
+}
+
 void VRK2Mp4Widget::on_pushButtonBrowser_clicked() {
     const QString stored =
         CSettings::instance()->read(QString::fromLatin1(CSettings::kSystemPath)).toString();
@@ -302,15 +310,25 @@ void VRK2Mp4Widget::on_pushButtonConvert_clicked() {
             },
             Qt::QueuedConnection);
     });
+    m_load_abandoned = false;
     if (opened == 0) {
         m_form.stackedWidget->setCurrentWidget(m_form.page_2);
         m_form.indicator->startAnimation();
         if (!state->done) {
             state->loop = &loop;
+            m_load_loop = &loop;
             loop.exec();
+            m_load_loop = nullptr;
             state->loop = nullptr;
         }
         m_form.indicator->stopAnimation();
+    }
+    if (m_load_abandoned) {
+        // The window was closed while it loaded: no conversion, no task.
+        disconnect(m_exporter.get(), nullptr, this, nullptr);
+        m_exporter.reset();
+        m_form.stackedWidget->setCurrentWidget(m_form.page);
+        return;
     }
 
     int code = -1;

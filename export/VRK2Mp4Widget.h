@@ -10,6 +10,7 @@
 #include "BaseDialog.h"
 #include "TaskInterface.h"
 
+class QEventLoop;
 class QGridLayout;
 class QLabel;
 class QLineEdit;
@@ -65,6 +66,8 @@ public:
     void setObserver(TaskInterfaceObserver* observer) override;
 
     VRK2Mp4WidgetForm* form() { return &m_form; }
+    // Closing (close button, Escape) while the package loads also abandons the conversion.
+    void reject() override;
     std::shared_ptr<VRK2Mp4> exporter() const { return m_exporter; }
 
 private slots:
@@ -86,4 +89,6 @@ private:
     QDateTime m_start_time;
     QDateTime m_end_time;
     bool m_failed = false;
+    QEventLoop* m_load_loop = nullptr;  // the loading page's wait, while it runs
+    bool m_load_abandoned = false;
 };

@@ -334,6 +334,7 @@ bool ResourceEditWidget::startTask() {
         options.fileName = m_output_option->fileName();
         options.folder = m_output_option->folder();
         options.transcode = m_output_option->transcode();
+        m_data_wrapper->setTranscode(options.transcode);
     }
     std::shared_ptr<TaskRunState> state = m_state;
     std::shared_ptr<DataWrapper> session = m_data_wrapper;
@@ -351,13 +352,15 @@ bool ResourceEditWidget::startTask() {
             root->datas->room_item->name = options.title;
         }
         const QString path = composeOutputPath(options, source);
-        state->setOutputPath(path);
+        state->reserveOutput(path);
         QDir().mkpath(QFileInfo(path).absolutePath());
         FLOG(FLOG_INFO, "cut output path:%s", qUtf8Printable(path));
 
         session->setProgressCallback([state](float value) { state->reportProgress(value); });
         const qint16 code = session->save(path);
         session->setProgressCallback(nullptr);
+        // The row shows where the package really is (the next free name when `path` was taken).
+        state->outputWritten(code == 0 ? session->savedPath() : QString());
         state->markEnd();
         if (code == 0) {
             FLOG(FLOG_INFO, "resource cut is success.");
@@ -422,21 +425,28 @@ void ResourceEditWidget::on_pushButton_add_file_clicked() {
     }
     settings->write(QString::fromLatin1(CSettings::kSystemPath), QFileInfo(file).absolutePath());
 
-    const int code = loadPackage(file);
-    if (code != 0 || !m_data_wrapper) {
-        resetWindow();
+    // The package is read into a session of its own: a file that is refused leaves the loaded
+    // package, its segments and its template as they were.
+    auto fresh = std::make_shared<DataWrapper>();
+    const int code = readIntoSession(fresh, file);
+    if (code != 0 || !fresh->getRootItem()) {
         VRKMessageBox::showMessage(false, tr("can't parse the resource file."), tr("error"), true);
         return;
     }
-    if (m_data_wrapper->getDuration() < kMinVideoMs) {
-        resetWindow();
+    if (fresh->getDuration() < kMinVideoMs) {
         VRKMessageBox::showMessage(false, tr("Video should not be less than 1 minutes"), tr("error"), true);
         return;
     }
 
+    m_source_path = file;
+    releaseSession();
+    m_data_wrapper = fresh;
     discardTemplate();
     m_template_interface = createTemplateByType(templateTypeOf(m_data_wrapper->getRootItem()));
     if (auto* widget = dynamic_cast<QWidget*>(m_template_interface)) {
+        // Templates 3 to 6 ask for 480 px of height, more than the fixed window leaves the holder:
+        // the template shrinks to the holder instead of losing its bottom rows.
+        widget->setMinimumHeight(0);
         m_widget_holdplace->layout()->addWidget(widget);
         widget->show();
     }
@@ -546,7 +556,12 @@ void ResourceEditWidget::slotCurrentTimePoint(qint64 now_ms) {
     m_slider->setPosition(now_ms);
 }
 
-void ResourceEditWidget::slotSeekDone(qint64) {
+void ResourceEditWidget::slotSeekDone(qint64 now_ms) {
+    // While paused no play reports come; the label and the bar follow the seek itself.
+    if (m_data_wrapper && now_ms >= 0) {
+        m_label_current->setText(_CustomTime(now_ms).toString());
+        m_slider->setPosition(now_ms);
+    }
     update();
 }
 
@@ -604,12 +619,9 @@ bool ResourceEditWidget::eventFilter(QObject* watched, QEvent* event) {
 
 // --- loading and playback --------------------------------------------------------------------
 
-int ResourceEditWidget::loadPackage(const QString& path) {
-    m_source_path = path;
-    releaseSession();
-    m_data_wrapper = std::make_shared<DataWrapper>();
+int ResourceEditWidget::readIntoSession(const std::shared_ptr<DataWrapper>& session, const QString& path) {
     QProgressIndicator* spinner = nullptr;
-    const int code = readPackageAndWait(m_data_wrapper, path, false, [this, &spinner]() {
+    const int code = readPackageAndWait(session, path, false, [this, &spinner]() {
         setEnabled(false);
         spinner = new QProgressIndicator(this);
         spinner->resize(30, 30);
@@ -632,6 +644,10 @@ void ResourceEditWidget::preparePlayback() {
         return;
     }
     disconnect(m_data_wrapper.get(), nullptr, this, nullptr);
+    // The cut uses what the output options show, whichever package they were set for.
+    if (m_output_option) {
+        m_data_wrapper->setTranscode(m_output_option->transcode());
+    }
     m_data_wrapper->setObserver(m_template_interface);
     m_data_wrapper->initMediaCore(m_template_interface->mediaWinId());
     const qint64 duration = m_data_wrapper->getDuration();
@@ -681,25 +697,6 @@ void ResourceEditWidget::releaseSession() {
     m_data_wrapper->setObserver(nullptr);
     m_data_wrapper->stop();
     m_data_wrapper.reset();
-    refreshControls();
-}
-
-void ResourceEditWidget::resetWindow() {
-    releaseSession();
-    m_slider->reset();
-    disconnect(m_slider, nullptr, this, nullptr);
-    disconnect(m_slider, nullptr, m_time_tip, nullptr);
-    m_started = false;
-    m_play_btn->setChecked(false);
-    setPlayPicture(QStringLiteral("play"));
-    for (QDateTimeEdit* edit : {m_edit_begin, m_edit_end}) {
-        const bool blocked = edit->blockSignals(true);
-        edit->setDateTime(editZero());
-        edit->blockSignals(blocked);
-    }
-    m_label_current->setText(QStringLiteral("00:00:00.000"));
-    m_label_full->setText(QStringLiteral("/ 00:00:00.000"));
-    discardTemplate();
     refreshControls();
 }
 

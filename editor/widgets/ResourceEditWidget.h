@@ -71,9 +71,9 @@ protected:
 private:
     void setupForm();
     void setupSegmentTable();
-    int loadPackage(const QString& path);
+    // Reads `path` into a new session while the window waits; the window's own session is untouched.
+    int readIntoSession(const std::shared_ptr<DataWrapper>& session, const QString& path);
     void preparePlayback();
-    void resetWindow();
     void discardTemplate();
     void releaseSession();
     void setPlayPicture(const QString& name);

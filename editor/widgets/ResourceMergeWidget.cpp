@@ -205,7 +205,7 @@ QString ResourceMergeWidget::outputPath() {
     QString path = m_state->outputPath();
     if (path.isEmpty() && !m_file_list.isEmpty()) {
         path = composeOutputPath(optionsSnapshot(), m_file_list.first());
-        m_state->setOutputPath(path);
+        m_state->reserveOutput(path);
     }
     return path;
 }
@@ -271,6 +271,7 @@ bool ResourceMergeWidget::startTask() {
         state->reportProgress(0.0f);
 
         auto fail = [&state](int reason) {
+            state->outputWritten(QString());
             state->markEnd();
             state->setStatus(TaskStatus::Failed);
             state->reportStatus(TaskStatus::Failed);
@@ -309,8 +310,13 @@ bool ResourceMergeWidget::startTask() {
             }
         }
 
-        const QString path = composeOutputPath(options, files.first());
-        state->setOutputPath(path);
+        // The name the row shows was reserved when it was listed; computing it again would only
+        // find that reservation and number the output needlessly.
+        QString path = state->outputPath();
+        if (path.isEmpty()) {
+            path = composeOutputPath(options, files.first());
+            state->reserveOutput(path);
+        }
         QDir().mkpath(QFileInfo(path).absolutePath());
         FLOG(FLOG_INFO, "merge output path:%s", qUtf8Printable(path));
         for (const auto& session : qAsConst(sessions)) {
@@ -326,6 +332,7 @@ bool ResourceMergeWidget::startTask() {
         first->setProgressCallback([state](float value) { state->reportProgress(0.3f + 0.7f * value); });
         const qint16 code = first->merge(sessions, width, height, path);
         first->setProgressCallback(nullptr);
+        state->outputWritten(code == 0 ? first->savedPath() : QString());
         state->markEnd();
         if (code == 0) {
             FLOG(FLOG_INFO, "resource merge is success.");

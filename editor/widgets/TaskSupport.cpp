@@ -62,6 +62,28 @@ QString TaskRunState::outputPath() const {
     return m_output_path;
 }
 
+void TaskRunState::reserveOutput(const QString& path) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_reserved_path != path) {
+        FileHandler::releaseOutputPath(m_reserved_path);
+    }
+    m_output_path = path;
+    m_reserved_path = path;
+}
+
+void TaskRunState::outputWritten(const QString& written) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!written.isEmpty()) {
+        m_output_path = written;
+    }
+    FileHandler::releaseOutputPath(m_reserved_path);
+    m_reserved_path.clear();
+}
+
+TaskRunState::~TaskRunState() {
+    FileHandler::releaseOutputPath(m_reserved_path);
+}
+
 void TaskRunState::markStart() {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_start_time = QDateTime::currentDateTime();
@@ -231,7 +253,7 @@ QString composeOutputPath(const OutputOptionsSnapshot& options, const QString& s
             name = QDateTime::currentDateTime().toString(QStringLiteral("hhmmss"));
         }
     }
-    return FileHandler::uniqueFilePath(folder + name + QStringLiteral(".vrk"));
+    return FileHandler::reserveOutputPath(folder + name + QStringLiteral(".vrk"));
 }
 
 void releaseOnGuiThread(std::shared_ptr<DataWrapper> session) {

@@ -30,6 +30,13 @@ public:
 
     void setOutputPath(const QString& path);
     QString outputPath() const;
+    // Takes `path` as the output path together with its reservation (composeOutputPath made it);
+    // the reservation ends with `outputWritten` or with this state.
+    void reserveOutput(const QString& path);
+    // The task has ended: its package is at `written` (empty when none was written, or to keep the
+    // chosen path); the name's reservation is released.
+    void outputWritten(const QString& written);
+    ~TaskRunState();
     void markStart();
     void markEnd();
     // Converting: start to now; Finished: start to end; otherwise 0.
@@ -41,6 +48,7 @@ private:
     mutable std::mutex m_mutex;
     TaskInterfaceObserver* m_observer = nullptr;
     QString m_output_path;
+    QString m_reserved_path;
     QDateTime m_start_time;
     QDateTime m_end_time;
 };
@@ -74,7 +82,8 @@ struct OutputOptionsSnapshot {
 
 // Folder: the options' folder + "/", else "System/OutputPath", else the default output directory.
 // Name: the options' file name, else `sourcePath`'s last "/" part up to its first ".", else the
-// current time as "hhmmss". The result ends in ".vrk" and names no existing file.
+// current time as "hhmmss". The result ends in ".vrk", names no existing file and no name another
+// task holds, and is reserved for the caller (TaskRunState::reserveOutput takes the reservation over).
 QString composeOutputPath(const OutputOptionsSnapshot& options, const QString& sourcePath);
 
 // Drops a session reference on the GUI thread (a session is a QObject living there); when the

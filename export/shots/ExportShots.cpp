@@ -1,10 +1,12 @@
 // Screenshots of the export window and of a frame of an exported video.
-// Usage: vrk-export-shots --out-dir DIR [--sample-tool PATH]   (under a display, e.g. xvfb-run -a)
+// Usage: vrk-export-shots --out-dir DIR [--sample-tool PATH] [--program-dir DIR]   (under a display,
+// e.g. xvfb-run -a)
 // Writes DIR/export-window.png and DIR/export-frame.png (template 5 at 1280x720, 6 s into the video).
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -22,12 +24,20 @@ int main(int argc, char** argv) {
     QCommandLineParser parser;
     parser.addOption({"out-dir", "folder of the pictures", "dir", "."});
     parser.addOption({"sample-tool", "package generator", "path", VRK_SAMPLE_TOOL});
+    parser.addOption(
+        {"program-dir", "program directory, where the emoticon pictures are", "dir", VRK_PROGRAM_DIR});
     parser.process(app);
-    const QDir out(parser.value("out-dir"));
+    const QDir out(QDir(parser.value("out-dir")).absolutePath());
+    const QString sampleTool = QFileInfo(parser.value("sample-tool")).absoluteFilePath();
+    // The chat reads "expression/<code>.png" relative to the working directory, as the program does.
+    if (!QDir::setCurrent(parser.value("program-dir"))) {
+        fprintf(stderr, "cannot enter %s\n", qPrintable(parser.value("program-dir")));
+        return 1;
+    }
     QTemporaryDir work;
     const QString package = work.filePath("class.vrk");
-    if (QProcess::execute(parser.value("sample-tool"), {"--template", "5", "--duration", "10", "--size",
-                                                        "640x360", "--out", package}) != 0) {
+    if (QProcess::execute(sampleTool, {"--template", "5", "--duration", "10", "--size", "640x360", "--out",
+                                       package}) != 0) {
         fprintf(stderr, "cannot make the sample package\n");
         return 1;
     }

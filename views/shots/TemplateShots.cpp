@@ -1,5 +1,6 @@
 // Screenshots of the six layout templates playing generated sample packages.
 // Usage: vrk-template-shots [--out-dir DIR] [--sample-tool PATH] [--duration S] [--at PERCENT]
+//                           [--program-dir DIR]
 // For each template N it generates a package with the sample tool, reads it through a session,
 // seeks the session to the given share of the video, paints the video frame of that moment into
 // the video area (as the media engine would) and saves DIR/templateN.png.
@@ -112,12 +113,21 @@ int main(int argc, char* argv[]) {
                       QCoreApplication::applicationDirPath() + QStringLiteral("/../tools/vrk-sample")});
     parser.addOption({"duration", "Video length of the samples in seconds.", "s", QStringLiteral("30")});
     parser.addOption({"at", "Moment shown, in percent of the video.", "percent", QStringLiteral("80")});
+    parser.addOption({"program-dir", "Program directory, where the emoticon pictures are.", "dir",
+                      QStringLiteral(VRK_PROGRAM_DIR)});
     parser.process(app);
-    QDir().mkpath(parser.value("out-dir"));
+    const QString outDir = QDir(parser.value("out-dir")).absolutePath();
+    const QString sampleTool = QFileInfo(parser.value("sample-tool")).absoluteFilePath();
+    QDir().mkpath(outDir);
+    // The chat reads "expression/<code>.png" relative to the working directory, as the program does
+    // from its own directory.
+    if (!QDir::setCurrent(parser.value("program-dir"))) {
+        std::fprintf(stderr, "cannot enter %s\n", qPrintable(parser.value("program-dir")));
+        return 1;
+    }
     bool ok = true;
     for (int type = 1; type <= 6; ++type) {
-        ok = shoot(type, parser.value("sample-tool"), parser.value("out-dir"),
-                   parser.value("duration").toInt(), parser.value("at").toInt()) &&
+        ok = shoot(type, sampleTool, outDir, parser.value("duration").toInt(), parser.value("at").toInt()) &&
              ok;
     }
     return ok ? 0 : 1;
