@@ -11,13 +11,19 @@
 #include <QTableWidget>
 #include <QTest>
 #include <QToolButton>
+#include <QCheckBox>
+#include <QLineEdit>
 #include <QUuid>
+
+#include <future>
 
 #include "CSettings.h"
 #include "CSuspensionWidget.h"
 #include "CustomSlider.h"
 #include "DataWrapper.h"
+#include "OutputOptionSetting.h"
 #include "ResourceEditWidget.h"
+#include "ScriptedMediaCore.h"
 #include "TableSegmentOperateWidget.h"
 #include "TaskInterface.h"
 #include "TemplateInterface.h"
@@ -49,6 +55,48 @@ QTime msTime(qint64 ms) {
     return QTime(0, 0).addMSecs(int(ms));
 }
 
+qint64 labelMs(QWidget* w) {
+    const QString text = child<QLabel>(w, "label_current_play_time")->text();
+    return QTime::fromString(text, QStringLiteral("hh:mm:ss.zzz")).msecsSinceStartOfDay();
+}
+
+// Press and release on the timeline at the pixel of `ms`, as a click on the bar does.
+void clickTimeline(QWidget* w, qint64 ms) {
+    auto* slider = child<CustomSlider>(w, "widget_slider");
+    const QPoint p(slider->msToPixel(ms), slider->height() / 2);
+    QTest::mousePress(slider, Qt::LeftButton, Qt::NoModifier, p);
+    QTest::mouseRelease(slider, Qt::LeftButton, Qt::NoModifier, p);
+}
+
+// A scripted engine whose first crop waits until the test opens the gate, so that a task can be
+// held in the middle of its cut.
+class GatedMediaCore : public ScriptedMediaCore {
+public:
+    GatedMediaCore(IMediaCoreObserver* observer, std::shared_future<void> gate)
+        : ScriptedMediaCore(observer), m_gate(std::move(gate)) {}
+    void startMediaCrop(const std::string& source, const std::vector<CropRange>& ranges,
+                        const std::string& outputName, bool transcode) override {
+        if (m_gate.valid()) {
+            m_gate.wait();
+        }
+        ScriptedMediaCore::startMediaCrop(source, ranges, outputName, transcode);
+    }
+
+private:
+    std::shared_future<void> m_gate;
+};
+
+// The cut runs against a scripted engine; the window's own playback engine is replaced.
+std::shared_ptr<ScriptedMediaCore> scriptEngine(ResourceEditWidget& w, std::shared_future<void> gate = {}) {
+    auto core = std::make_shared<GatedMediaCore>(w.session().get(), std::move(gate));
+    w.session()->setMediaCore(core);
+    return core;
+}
+
+bool taskEnded(ResourceEditWidget& w) {
+    return w.status() == TaskStatus::Finished || w.status() == TaskStatus::Failed;
+}
+
 }  // namespace
 
 class CutWindowTest : public QObject {
@@ -60,6 +108,11 @@ private slots:
     void segmentRules();
     void timeEditsAndTimeline();
     void closeQuestion();
+    void templatesFitTheHolder_data();
+    void templatesFitTheHolder();
+    void seekAndPlayFollowTheTimeline();
+    void outputOptionsReachTheCut();
+    void twoCutsOfOnePackageKeepBothResults();
 
 private:
     // Opens `path` through "Add File"; a message box, when one comes, is read into *seen.
@@ -72,6 +125,8 @@ private:
     QString m_p59999;
     QString m_p60000;
     QString m_p200;
+    QMap<int, QString> m_templates;  // template type -> 60 s package
+    NullObserver m_observer;
 };
 
 void CutWindowTest::initTestCase() {
@@ -86,6 +141,13 @@ void CutWindowTest::initTestCase() {
     m_p60000 = m_dir.filePath(QStringLiteral("exact60000.vrk"));
     QVERIFY(makeExactLengthPackage(m_p60, 59999, m_p59999));
     QVERIFY(makeExactLengthPackage(m_p60, 60000, m_p60000));
+    for (int type = 3; type <= 6; ++type) {
+        const QString p = m_dir.filePath(QStringLiteral("template%1.vrk").arg(type));
+        QVERIFY(testsupport::makeSample(p, {"--template", QString::number(type), "--duration", "60", "--size",
+                                            "320x180", "--fps", "10", "--no-audio"}));
+        m_templates.insert(type, p);
+    }
+    CSettings::instance()->write(QStringLiteral("System/OutputPath"), m_dir.filePath(QStringLiteral("out")));
 }
 
 void CutWindowTest::openThroughButton(ResourceEditWidget& w, const QString& path,
@@ -200,19 +262,33 @@ void CutWindowTest::packageLengthLimit() {
     QVERIFY(slider->range());
     QCOMPARE(slider->range()->end_time, 60000);
 
-    // An unreadable package returns the window to empty.
+    // A refused file, short or unreadable, leaves the loaded package, its segments and its template.
     const QString broken = m_dir.filePath(QStringLiteral("broken.vrk"));
     QFile f(broken);
     QVERIFY(f.open(QIODevice::WriteOnly));
     f.write("this is not a package");
     f.close();
-    openThroughButton(w, broken, seen);
-    QCOMPARE(seen->text, QStringLiteral("can't parse the resource file."));
-    QCOMPARE(seen->title, QStringLiteral("error"));
-    QVERIFY(!w.session());
-    QCOMPARE(holder->layout()->count(), 0);
-    QCOMPARE(child<QLabel>(&w, "label_FullVideoLength")->text(), QStringLiteral("/ 00:00:00.000"));
-    QVERIFY(!slider->range());
+    addSegment(w, 0, 15000);
+    const std::shared_ptr<DataWrapper> loaded = w.session();
+    QWidget* shown = holder->layout()->itemAt(0)->widget();
+    const struct {
+        QString file;
+        QString message;
+    } refused[] = {{m_p59999, QStringLiteral("Video should not be less than 1 minutes")},
+                   {broken, QStringLiteral("can't parse the resource file.")}};
+    for (const auto& row : refused) {
+        openThroughButton(w, row.file, seen);
+        QCOMPARE(seen->text, row.message);
+        QCOMPARE(seen->title, QStringLiteral("error"));
+        QCOMPARE(w.session(), loaded);
+        QCOMPARE(w.session()->getSegments().size(), 1);
+        QCOMPARE(w.sourceName(), QStringLiteral("exact60000.vrk"));
+        QCOMPARE(holder->layout()->count(), 1);
+        QCOMPARE(holder->layout()->itemAt(0)->widget(), shown);
+        QCOMPARE(child<QLabel>(&w, "label_FullVideoLength")->text(), QStringLiteral("/ 00:01:00.000"));
+        QCOMPARE(slider->range()->end_time, 60000);
+        QVERIFY(child<QPushButton>(&w, "pushButton_sure")->isEnabled());
+    }
 }
 
 void CutWindowTest::segmentRules() {
@@ -428,6 +504,151 @@ void CutWindowTest::closeQuestion() {
         QCOMPARE(rejected.count(), 1);
     }
     QVERIFY(!w.isVisible());
+}
+
+void CutWindowTest::templatesFitTheHolder_data() {
+    QTest::addColumn<int>("type");
+    for (int type = 3; type <= 6; ++type) {
+        QTest::addRow("template %d", type) << type;
+    }
+}
+
+void CutWindowTest::templatesFitTheHolder() {
+    QFETCH(int, type);
+    ResourceEditWidget w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    openThroughButton(w, m_templates.value(type));
+    QVERIFY(w.session());
+    QWidget* holder = child<QWidget>(&w, "widget_holdplace");
+    QWidget* tpl = holder->layout()->itemAt(0)->widget();
+    QTest::qWait(100);
+    QCOMPARE(w.size(), QSize(950, 570));
+    QVERIFY2(holder->rect().contains(tpl->geometry()),
+             qPrintable(QStringLiteral("template %1x%2 at %3,%4 in a holder of %5x%6")
+                            .arg(tpl->width())
+                            .arg(tpl->height())
+                            .arg(tpl->x())
+                            .arg(tpl->y())
+                            .arg(holder->width())
+                            .arg(holder->height())));
+    // The template's own bottom row is what the window shows at the bottom of the holder.
+    const QImage window = w.grab().toImage();
+    const QImage own = tpl->grab().toImage();
+    const QPoint origin = tpl->mapTo(&w, QPoint(0, 0));
+    int differing = 0;
+    for (int x = 0; x < own.width(); ++x) {
+        differing +=
+            window.pixel(origin.x() + x, origin.y() + own.height() - 1) != own.pixel(x, own.height() - 1);
+    }
+    QCOMPARE(differing, 0);
+}
+
+void CutWindowTest::seekAndPlayFollowTheTimeline() {
+    ResourceEditWidget w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    openThroughButton(w, m_p200);
+    QVERIFY(w.session());
+    auto* play = child<QPushButton>(&w, "pushButton_play");
+
+    // On a package that never played, play after a seek starts at the chosen position.
+    clickTimeline(&w, 100000);
+    const qint64 chosen = child<CustomSlider>(&w, "widget_slider")->position();
+    QVERIFY(qAbs(chosen - 100000) < 1000);
+    QTest::mouseClick(play, Qt::LeftButton);
+    QVERIFY(play->isChecked());
+    QVERIFY(waitUntil([&] { return labelMs(&w) > chosen + 500; }, 15000));
+    QTest::qWait(500);  // a late jump back to the start would show now
+    QVERIFY2(labelMs(&w) > chosen, qPrintable(child<QLabel>(&w, "label_current_play_time")->text()));
+
+    // Paused, a click on the timeline moves the label with the picture.
+    QTest::mouseClick(play, Qt::LeftButton);
+    QVERIFY(!play->isChecked());
+    clickTimeline(&w, 30000);
+    const qint64 target = child<CustomSlider>(&w, "widget_slider")->position();
+    QVERIFY(waitUntil([&] { return qAbs(labelMs(&w) - target) < 50; }, 10000));
+}
+
+void CutWindowTest::outputOptionsReachTheCut() {
+    // Options set for one package, then another package added: the cut uses what the dialog shows.
+    const QString name = QString(80, QChar(0x8bfe));  // 80 Chinese characters, 240 bytes
+    ResourceEditWidget w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    openThroughButton(w, m_p60);
+    {
+        ModalAnswerer answerer;
+        answerer.expect([&](QWidget* dialog) {
+            if (!qobject_cast<OutputOptionSetting*>(dialog)) {
+                return false;
+            }
+            dialog->findChild<QCheckBox*>(QStringLiteral("m_pCBTranscodeOn"))->click();
+            dialog->findChild<QLineEdit*>(QStringLiteral("lineEdit_name"))->setText(name);
+            static_cast<QDialog*>(dialog)->accept();
+            return true;
+        });
+        QTest::mouseClick(child<QPushButton>(&w, "pushButton_output_option"), Qt::LeftButton);
+        QVERIFY(waitUntil([&] { return answerer.pending() == 0; }, 10000));
+    }
+    auto* options = w.findChild<OutputOptionSetting*>();
+    QVERIFY(options->transcode());
+    openThroughButton(w, m_p60000);
+    QVERIFY(options->transcode());
+
+    std::shared_ptr<ScriptedMediaCore> engine = scriptEngine(w);
+    addSegment(w, 0, 15000);
+    w.setObserver(&m_observer);
+    QVERIFY(w.startTask());
+    QVERIFY(waitUntil([&] { return taskEnded(w); }, 60000));
+    QCOMPARE(engine->crops.size(), size_t(1));
+    QVERIFY(engine->crops.front().transcode);
+    QCOMPARE(w.status(), int(TaskStatus::Finished));
+    QCOMPARE(QFileInfo(w.outputPath()).fileName(), name + QStringLiteral(".vrk"));
+    QVERIFY(readMeta(w.outputPath()));
+}
+
+void CutWindowTest::twoCutsOfOnePackageKeepBothResults() {
+    // Two cuts of one package with the default name: the first is held in its cut while the second
+    // finishes, and meanwhile another program writes a file at the first one's name.
+    const QString out = m_dir.filePath(QStringLiteral("two-cuts"));
+    CSettings::instance()->write(QStringLiteral("System/OutputPath"), out);
+    std::promise<void> release;
+    ResourceEditWidget first;
+    ResourceEditWidget second;
+    std::shared_ptr<ScriptedMediaCore> engines[2];
+    ResourceEditWidget* windows[2] = {&first, &second};
+    for (int i = 0; i < 2; ++i) {
+        windows[i]->show();
+        QVERIFY(QTest::qWaitForWindowExposed(windows[i]));
+        openThroughButton(*windows[i], m_p60);
+        engines[i] =
+            scriptEngine(*windows[i], i == 0 ? release.get_future().share() : std::shared_future<void>());
+        addSegment(*windows[i], 0, 15000);
+        windows[i]->setObserver(&m_observer);
+    }
+    QVERIFY(first.startTask());
+    QVERIFY(waitUntil([&] { return !first.outputPath().isEmpty(); }, 10000));
+    QVERIFY(second.startTask());
+    QVERIFY(waitUntil([&] { return taskEnded(second); }, 60000));
+    QFile foreign(first.outputPath());
+    QVERIFY(foreign.open(QIODevice::WriteOnly));
+    foreign.write("someone else's file");
+    foreign.close();
+    release.set_value();
+    QVERIFY(waitUntil([&] { return taskEnded(first); }, 60000));
+
+    QCOMPARE(first.status(), int(TaskStatus::Finished));
+    QCOMPARE(second.status(), int(TaskStatus::Finished));
+    QVERIFY(first.outputPath() != second.outputPath());
+    for (ResourceEditWidget* w : windows) {
+        QCOMPARE(QFileInfo(w->outputPath()).absolutePath(), out);
+        QVERIFY2(readMeta(w->outputPath()), qPrintable(w->outputPath()));
+    }
+    QVERIFY(foreign.open(QIODevice::ReadOnly));
+    QCOMPARE(foreign.readAll(), QByteArray("someone else's file"));
+    QCOMPARE(QDir(out).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).size(), 3);
+    CSettings::instance()->write(QStringLiteral("System/OutputPath"), m_dir.filePath(QStringLiteral("out")));
 }
 
 int main(int argc, char** argv) {

@@ -372,6 +372,8 @@ void EndToEndTest::windowDeletedWhileMergeRuns() {
 int main(int argc, char** argv) {
     isolateUserDirs();
     QApplication app(argc, argv);
+    // The program runs from its own directory, where the chat's emoticon pictures are.
+    QDir::setCurrent(QStringLiteral(VRK_BINARY_DIR "/ui"));
     EndToEndTest test;
     return QTest::qExec(&test, argc, argv);
 }

@@ -458,6 +458,51 @@ private slots:
         QCOMPARE(v.value("height").toInt(), 480);
     }
 
+    void widgetClosedWhileLoading_data() {
+        QTest::addColumn<bool>("escape");
+        QTest::newRow("close button") << false;
+        QTest::newRow("Escape") << true;
+    }
+
+    void widgetClosedWhileLoading() {
+        // Closed on the "Loading resource file..." page: no conversion, no task, no file.
+        QFETCH(bool, escape);
+        MessageCatcher catcher;
+        const QString package = makePackage(3, 5);
+        VRK2Mp4Widget w;
+        auto* f = w.form();
+        f->lineEditFile->setText(package);
+        const QString output = path(escape ? "escaped.mp4" : "closed.mp4");
+        f->lineEditFileOutputPath->setText(output);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        bool closedWhileLoading = false;
+        QTimer closer;
+        closer.setInterval(1);
+        connect(&closer, &QTimer::timeout, this, [&] {
+            if (f->stackedWidget->currentWidget() != f->page_2 || !w.isVisible()) {
+                return;
+            }
+            closedWhileLoading = true;
+            if (escape) {
+                QTest::keyClick(&w, Qt::Key_Escape);
+            } else {
+                f->closeBtn->click();
+            }
+            closer.stop();
+        });
+        closer.start();
+        f->pushButtonConvert->click();
+        QVERIFY(closedWhileLoading);
+        QVERIFY(!w.isVisible());
+        QCOMPARE(w.result(), int(QDialog::Rejected));
+        QVERIFY(!w.exporter());
+        QVERIFY(f->stackedWidget->currentWidget() == f->page);
+        QTest::qWait(1500);
+        QVERIFY(!QFileInfo::exists(output));
+        QVERIFY2(catcher.messages.isEmpty(), qPrintable(catcher.messages.join(" | ")));
+    }
+
     void widgetReportsFailedConversion() {
         // The output folder disappears while the conversion runs (a removed drive): the recording
         // cannot be completed, the task shows Failed with a remark and no MP4 appears.
