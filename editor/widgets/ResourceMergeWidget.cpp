@@ -45,6 +45,9 @@ QString toolButtonStyle(const QString& name, const QString& picture) {
            QStringLiteral(":disabled{background-image:url(%1_ban.png);color:#b5b7be;}").arg(base);
 }
 
+// Layout template of a listed package, beside its path.
+constexpr int kTemplateRole = Qt::UserRole + 1;
+
 QFont rowFont() {
     QFont font(ResourceMergeWidget::tr("Microsoft YaHei UI"));
     font.setPixelSize(12);
@@ -414,16 +417,50 @@ void ResourceMergeWidget::on_pushButton_add_file_clicked() {
     }
     settings->write(QString::fromLatin1(CSettings::kSystemPath), QFileInfo(file).absolutePath());
     const qint64 size = QFileInfo(file).size();
-    if (total + size <= kMaxTotalBytes) {
-        appendRow(file, size);
-        m_file_list << file;
-        refresh();
-    } else {
+    if (total + size > kMaxTotalBytes) {
         VRKMessageBox::showMessage(false, tr("files size more than 5G."), tr("error"), true);
+        return;
     }
+    // Told now, with the file's name, rather than as a failed task later.
+    int templateType = 0;
+    const QString refusal = refusalOf(file, &templateType);
+    refresh();
+    if (!refusal.isEmpty()) {
+        FLOG(FLOG_INFO, "file refused:%s", qUtf8Printable(file));
+        VRKMessageBox::showMessage(false, refusal, tr("error"), true);
+        return;
+    }
+    appendRow(file, size, templateType);
+    m_file_list << file;
+    refresh();
 }
 
-void ResourceMergeWidget::appendRow(const QString& path, qint64 bytes) {
+QString ResourceMergeWidget::refusalOf(const QString& path, int* templateType) {
+    const QString name = QFileInfo(path).fileName();
+    auto session = std::make_shared<DataWrapper>();
+    const int code = readPackageAndWait(session, path, true, [this]() { setEnabled(false); });
+    setEnabled(true);
+    if (code != 0 || !session->getRootItem()) {
+        return tr("%1 cannot be read as a playback package.").arg(name);
+    }
+    if (session->getDuration() <= 0) {
+        return tr("%1 holds no playable video.").arg(name);
+    }
+    *templateType = templateTypeOf(session->getRootItem());
+    if (QTableWidgetItem* first = m_table->item(0, 0)) {
+        const int expected = first->data(kTemplateRole).toInt();
+        if (*templateType != expected) {
+            return tr("%1 uses layout template %2, but %3 uses template %4.")
+                .arg(name)
+                .arg(*templateType)
+                .arg(QFileInfo(first->data(Qt::UserRole).toString()).fileName())
+                .arg(expected);
+        }
+    }
+    return QString();
+}
+
+void ResourceMergeWidget::appendRow(const QString& path, qint64 bytes, int templateType) {
     const int row = m_table->rowCount();
     m_table->insertRow(row);
     m_table->setRowHeight(row, 40);
@@ -434,6 +471,7 @@ void ResourceMergeWidget::appendRow(const QString& path, qint64 bytes) {
     name->setForeground(QColor(QStringLiteral("#38404b")));
     name->setToolTip(path);
     name->setData(Qt::UserRole, path);
+    name->setData(kTemplateRole, templateType);
     name->setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     auto* size =
         new QTableWidgetItem(QString::number(double(bytes) / 1024.0 / 1024.0, 'f', 1) + QStringLiteral("MB"));

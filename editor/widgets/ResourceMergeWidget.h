@@ -53,7 +53,10 @@ public slots:
 
 private:
     void setupForm();
-    void appendRow(const QString& path, qint64 bytes);
+    void appendRow(const QString& path, qint64 bytes, int templateType);
+    // Reads the package as the merge will; the reason it cannot join the list (naming the file), or
+    // empty with its layout template in *templateType.
+    QString refusalOf(const QString& path, int* templateType);
     void swapRows(int a, int b);
     void refresh();
     OutputOptionsSnapshot optionsSnapshot() const;

@@ -99,6 +99,7 @@ private:
     QString m_cut_source;
     QStringList m_merge_sources;
     QStringList m_conflict_sources;
+    QString m_other_layout;
     MainWindow* m_main = nullptr;
 };
 
@@ -116,11 +117,13 @@ void EndToEndTest::initTestCase() {
                                             "--fps", "10", "--gop", "10", "--seed", QString::number(i + 1)}));
         m_merge_sources << p;
     }
-    m_conflict_sources << m_merge_sources.first();
-    const QString other = m_dir.filePath(QStringLiteral("otherlayout.vrk"));
+    // The window refuses a package of another layout when it is added; the worker's own check meets
+    // one that was replaced on disk after it was listed.
+    m_conflict_sources << m_merge_sources.first() << m_dir.filePath(QStringLiteral("replaced.vrk"));
+    QVERIFY(QFile::copy(m_merge_sources.first(), m_conflict_sources.last()));
+    m_other_layout = m_dir.filePath(QStringLiteral("otherlayout.vrk"));
     QVERIFY(testsupport::makeSample(
-        other, {"--template", "4", "--duration", "8", "--size", "320x180", "--fps", "10"}));
-    m_conflict_sources << other;
+        m_other_layout, {"--template", "4", "--duration", "8", "--size", "320x180", "--fps", "10"}));
     m_main = new MainWindow;
     m_main->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_main));
@@ -320,6 +323,12 @@ void EndToEndTest::mergeWithTemplateConflict() {
         for (const QString& p : qAsConst(m_conflict_sources)) {
             answerer.chooseFile(p);
             QTest::mouseClick(button(w, "pushButton_add_file"), Qt::LeftButton);
+        }
+        if (w->fileList() != m_conflict_sources || !QFile::remove(m_conflict_sources.last()) ||
+            !QFile::copy(m_other_layout, m_conflict_sources.last())) {
+            driverError = QStringLiteral("listing");
+            w->reject();
+            return;
         }
         driverError.clear();
         QTest::mouseClick(button(w, "pushButton_sure"), Qt::LeftButton);

@@ -37,22 +37,70 @@ private slots:
     void fileCountLimit();
     void taskContractAndOutputPath();
     void closeQuestion();
+    void refusedWhenAdded_data();
+    void refusedWhenAdded();
 
 private:
-    QString sparse(const QString& name, qint64 bytes);
+    QString sized(const QString& name, qint64 bytes, const QString& base = QString());
     void addFile(ResourceMergeWidget& w, const QString& path, std::shared_ptr<MessageSeen> seen = {});
 
     QTemporaryDir m_dir;
+    QString m_base;   // template 3
+    QString m_other;  // template 4
 };
 
 void MergeWindowTest::initTestCase() {
     QVERIFY(m_dir.isValid());
+    m_base = m_dir.filePath(QStringLiteral("base.vrk"));
+    m_other = m_dir.filePath(QStringLiteral("other.vrk"));
+    for (const auto& [path, type] : {std::make_pair(m_base, "3"), std::make_pair(m_other, "4")}) {
+        QVERIFY(testsupport::makeSample(
+            path, {"--template", type, "--duration", "4", "--size", "160x90", "--fps", "5", "--no-audio"}));
+    }
 }
 
-QString MergeWindowTest::sparse(const QString& name, qint64 bytes) {
+namespace {
+
+quint32 le32(const QByteArray& b, int at) {
+    return quint32(uchar(b[at])) | quint32(uchar(b[at + 1])) << 8 | quint32(uchar(b[at + 2])) << 16 |
+           quint32(uchar(b[at + 3])) << 24;
+}
+
+void addLe32(QByteArray& b, int at, quint32 add) {
+    const quint32 v = le32(b, at) + add;
+    for (int i = 0; i < 4; ++i) {
+        b[at + i] = char((v >> (8 * i)) & 0xff);
+    }
+}
+
+}  // namespace
+
+// A readable package of exactly `bytes` bytes: a hole of zeros (taking no disk space) in front of the
+// sample package, whose central directory offsets are moved by the hole's size.
+QString MergeWindowTest::sized(const QString& name, qint64 bytes, const QString& base) {
+    QFile in(base.isEmpty() ? m_base : base);
+    if (!in.open(QIODevice::ReadOnly)) {
+        return QString();
+    }
+    QByteArray zip = in.readAll();
+    const qint64 hole = bytes - zip.size();
+    const int eocd = zip.lastIndexOf(QByteArray("PK\x05\x06", 4));
+    if (hole < 0 || eocd < 0) {
+        return QString();
+    }
+    const int cdSize = int(le32(zip, eocd + 12));
+    const int cdStart = int(le32(zip, eocd + 16));
+    for (int at = cdStart; at < cdStart + cdSize;) {
+        addLe32(zip, at + 42, quint32(hole));
+        at += 46 + int(uchar(zip[at + 28]) | uchar(zip[at + 29]) << 8) +
+              int(uchar(zip[at + 30]) | uchar(zip[at + 31]) << 8) +
+              int(uchar(zip[at + 32]) | uchar(zip[at + 33]) << 8);
+    }
+    addLe32(zip, eocd + 16, quint32(hole));
     const QString path = m_dir.filePath(name);
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || !f.resize(bytes)) {
+    QFile out(path);
+    if (!out.open(QIODevice::WriteOnly) || !out.resize(hole) || !out.seek(hole) ||
+        out.write(zip) != zip.size()) {
         return QString();
     }
     return path;
@@ -103,10 +151,14 @@ void MergeWindowTest::totalSizeLimit() {
     ResourceMergeWidget w;
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
-    const QString a = sparse(QStringLiteral("three.vrk"), 3LL * 1024 * 1024 * 1024);
-    const QString b = sparse(QStringLiteral("two.vrk"), 2LL * 1024 * 1024 * 1024);
-    const QString c = sparse(QStringLiteral("one-byte.vrk"), 1);
-    QVERIFY(!a.isEmpty() && !b.isEmpty() && !c.isEmpty());
+    const QString a = sized(QStringLiteral("three.vrk"), 3LL * 1024 * 1024 * 1024);
+    const QString b = sized(QStringLiteral("two.vrk"), 2LL * 1024 * 1024 * 1024);
+    const QString c = m_dir.filePath(QStringLiteral("one-byte.vrk"));
+    QFile one(c);
+    QVERIFY(one.open(QIODevice::WriteOnly) && one.write("x", 1) == 1);
+    one.close();
+    const QString d = sized(QStringLiteral("one-mib.vrk"), 1024 * 1024);
+    QVERIFY(!a.isEmpty() && !b.isEmpty() && !d.isEmpty());
     auto* table = w.findChild<QTableWidget*>(QStringLiteral("tableWidget"));
 
     addFile(w, a);
@@ -133,9 +185,9 @@ void MergeWindowTest::totalSizeLimit() {
     QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::NoModifier,
                       table->visualItemRect(table->item(1, 0)).center());
     QTest::mouseClick(button(&w, "pushButton_remove"), Qt::LeftButton);
-    addFile(w, c);
-    QCOMPARE(w.fileList(), QStringList({a, c}));
-    QCOMPARE(table->item(1, 1)->text(), QStringLiteral("0.0MB"));
+    addFile(w, d);
+    QCOMPARE(w.fileList(), QStringList({a, d}));
+    QCOMPARE(table->item(1, 1)->text(), QStringLiteral("1.0MB"));
     QCOMPARE(CSettings::instance()->read(QStringLiteral("System/Path")).toString(), m_dir.path());
 }
 
@@ -150,9 +202,9 @@ void MergeWindowTest::listEditing() {
     QPushButton* clear = button(&w, "pushButton_clear");
     QPushButton* sure = button(&w, "pushButton_sure");
     QPushButton* options = button(&w, "pushButton_output_option");
-    const QString p1 = sparse(QStringLiteral("p1.vrk"), 1024 * 1024 + 512 * 1024);
-    const QString p2 = sparse(QStringLiteral("p2.vrk"), 10);
-    const QString p3 = sparse(QStringLiteral("p3.vrk"), 20);
+    const QString p1 = sized(QStringLiteral("p1.vrk"), 1024 * 1024 + 512 * 1024);
+    const QString p2 = sized(QStringLiteral("p2.vrk"), 1024 * 1024);
+    const QString p3 = sized(QStringLiteral("p3.vrk"), 2 * 1024 * 1024);
 
     addFile(w, p1);
     QCOMPARE(table->item(0, 1)->text(), QStringLiteral("1.5MB"));
@@ -181,7 +233,7 @@ void MergeWindowTest::listEditing() {
     QCOMPARE(table->currentRow(), 1);
     QCOMPARE(w.fileList(), QStringList({p2, p1, p3}));
     QCOMPARE(table->item(0, 0)->data(Qt::UserRole).toString(), p2);
-    QCOMPARE(table->item(0, 1)->text(), QStringLiteral("0.0MB"));
+    QCOMPARE(table->item(0, 1)->text(), QStringLiteral("1.0MB"));
     QCOMPARE(table->item(1, 1)->text(), QStringLiteral("1.5MB"));
     QCOMPARE(table->item(1, 0)->toolTip(), p1);
     down->click();
@@ -212,7 +264,7 @@ void MergeWindowTest::fileCountLimit() {
     ResourceMergeWidget w;
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
-    const QString p = sparse(QStringLiteral("same.vrk"), 100);
+    const QString p = sized(QStringLiteral("same.vrk"), 1024 * 1024);
     // The same package may be listed more than once.
     for (int i = 0; i < 11; ++i) {
         addFile(w, p);
@@ -245,8 +297,8 @@ void MergeWindowTest::taskContractAndOutputPath() {
     ResourceMergeWidget w;
     QVERIFY(w.outputPath().isEmpty());  // no files yet
     QVERIFY(!w.startTask());            // no files
-    const QString a = sparse(QStringLiteral("a.vrk"), 10);
-    const QString b = sparse(QStringLiteral("b.tar.vrk"), 10);
+    const QString a = sized(QStringLiteral("a.vrk"), 1024 * 1024);
+    const QString b = sized(QStringLiteral("b.tar.vrk"), 1024 * 1024);
     addFile(w, a);
     addFile(w, b);
     QVERIFY(!w.startTask());  // no observer
@@ -271,7 +323,7 @@ void MergeWindowTest::closeQuestion() {
     ResourceMergeWidget w;
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
-    const QString p = sparse(QStringLiteral("c.vrk"), 100);
+    const QString p = sized(QStringLiteral("c.vrk"), 1024 * 1024);
     addFile(w, p);
     QSignalSpy rejected(&w, &QDialog::rejected);
     // One file: no question.
@@ -295,6 +347,51 @@ void MergeWindowTest::closeQuestion() {
         QTest::mouseClick(button(&w, "closeBtn"), Qt::LeftButton);
     }
     QCOMPARE(rejected.count(), 2);
+}
+
+void MergeWindowTest::refusedWhenAdded_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("message");
+    const QString junk = m_dir.filePath(QStringLiteral("junk.vrk"));
+    QFile f(junk);
+    QVERIFY(f.open(QIODevice::WriteOnly) && f.write("not a package") > 0);
+    f.close();
+    // The sample with its video replaced by bytes that are no video.
+    QTemporaryDir content;
+    QCOMPARE(testsupport::runProgram(QStringLiteral("unzip"),
+                                     {QStringLiteral("-q"), m_base, QStringLiteral("-d"), content.path()}),
+             0);
+    QFile video(content.filePath(QStringLiteral("c.mp4")));
+    QVERIFY(video.open(QIODevice::WriteOnly) && video.write("no video here") > 0);
+    video.close();
+    const QString noVideo = m_dir.filePath(QStringLiteral("novideo.vrk"));
+    QProcess zip;
+    zip.setWorkingDirectory(content.path());
+    zip.start(QStringLiteral("zip"),
+              {QStringLiteral("-q"), QStringLiteral("-r"), noVideo, QStringLiteral(".")});
+    QVERIFY(zip.waitForFinished(60000) && zip.exitCode() == 0);
+
+    QTest::newRow("unreadable") << junk << QStringLiteral("junk.vrk cannot be read as a playback package.");
+    QTest::newRow("no video") << noVideo << QStringLiteral("novideo.vrk holds no playable video.");
+    QTest::newRow("other template") << m_other
+                                    << QStringLiteral(
+                                           "other.vrk uses layout template 4, but base.vrk uses template 3.");
+}
+
+void MergeWindowTest::refusedWhenAdded() {
+    // Told when the file is added, naming it, not as a failed task after the start.
+    QFETCH(QString, file);
+    QFETCH(QString, message);
+    ResourceMergeWidget w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    addFile(w, m_base);
+    auto seen = std::make_shared<MessageSeen>();
+    addFile(w, file, seen);
+    QCOMPARE(seen->text, message);
+    QCOMPARE(seen->title, QStringLiteral("error"));
+    QCOMPARE(w.fileList(), QStringList{m_base});
+    QVERIFY(w.isEnabled());
 }
 
 int main(int argc, char** argv) {
