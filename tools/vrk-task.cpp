@@ -54,6 +54,13 @@ std::shared_ptr<DataWrapper> openSession(const QString& path, bool keepEncrypt) 
     return session;
 }
 
+// An existing file is never replaced: when one was at the requested path, say where the result is.
+void reportMovedOutput(const QString& requested, const QString& written) {
+    if (!written.isEmpty() && written != requested) {
+        std::printf("vrk-task: %s exists; the result is %s\n", qPrintable(requested), qPrintable(written));
+    }
+}
+
 int runCut(const QStringList& args) {
     if (args.size() < 4 || args.size() % 2 != 0) {
         return usage();
@@ -87,6 +94,7 @@ int runCut(const QStringList& args) {
         std::fprintf(stderr, "vrk-task: cut failed with code %d\n", int(code));
         return 3;
     }
+    reportMovedOutput(args.at(1), session->savedPath());
     return 0;
 }
 
@@ -108,6 +116,7 @@ int runMerge(const QStringList& args) {
         std::fprintf(stderr, "vrk-task: merge failed with code %d\n", int(code));
         return 3;
     }
+    reportMovedOutput(args.at(0), first->savedPath());
     return 0;
 }
 
