@@ -366,6 +366,18 @@
         <source>exit</source>
         <translation>退出</translation>
     </message>
+    <message>
+        <source>%1 cannot be read as a playback package.</source>
+        <translation>%1 无法作为回放包读取。</translation>
+    </message>
+    <message>
+        <source>%1 holds no playable video.</source>
+        <translation>%1 中没有可播放的视频。</translation>
+    </message>
+    <message>
+        <source>%1 uses layout template %2, but %3 uses template %4.</source>
+        <translation>%1 使用布局模板 %2，而 %3 使用模板 %4。</translation>
+    </message>
 </context>
 <context>
     <name>SystemSetting</name>

@@ -366,6 +366,18 @@
         <source>exit</source>
         <translation>exit</translation>
     </message>
+    <message>
+        <source>%1 cannot be read as a playback package.</source>
+        <translation>%1 cannot be read as a playback package.</translation>
+    </message>
+    <message>
+        <source>%1 holds no playable video.</source>
+        <translation>%1 holds no playable video.</translation>
+    </message>
+    <message>
+        <source>%1 uses layout template %2, but %3 uses template %4.</source>
+        <translation>%1 uses layout template %2, but %3 uses template %4.</translation>
+    </message>
 </context>
 <context>
     <name>SystemSetting</name>
