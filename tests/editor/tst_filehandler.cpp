@@ -411,10 +411,12 @@ void TestFileHandler::compressFailuresLeaveNothing() {
     QCOMPARE(hostile::readAll(out), QByteArray("previous result"));
     QCOMPARE(names(outDir), (QStringList{"file", "out.vrk"}));
 
-    // A successful pack replaces the output only at the end.
+    // A successful pack never replaces a file that is there: it takes the next free name.
     QCOMPARE(int(fh.compress(root, out)), 0);
-    QVERIFY(isEnc(out));
-    QCOMPARE(names(outDir), (QStringList{"file", "out.vrk"}));
+    QCOMPARE(hostile::readAll(out), QByteArray("previous result"));
+    QCOMPARE(fh.packedPath(), outDir + "/out1.vrk");
+    QVERIFY(isEnc(outDir + "/out1.vrk"));
+    QCOMPARE(names(outDir), (QStringList{"file", "out.vrk", "out1.vrk"}));
     QDir(outDir).removeRecursively();
 }
 
