@@ -49,6 +49,17 @@ bool isPseudoVolume(const QStorageInfo& volume) {
     return kPseudo.contains(volume.fileSystemType());
 }
 
+// The package's base name as the start of its workspace's name. A name that fits a file may still be
+// too long once the number, the time, "_edit_N" or the unpack staging folder's ".unpack-XXXXXX" are
+// added; such a name is cut (on a character boundary) so that all of them fit.
+QString fittedBaseName(QString base) {
+    constexpr int kMaxBytes = 200;  // 255 bytes per name, less the longest addition
+    while (base.toUtf8().size() > kMaxBytes) {
+        base.chop(base.size() >= 2 && base.at(base.size() - 1).isLowSurrogate() ? 2 : 1);
+    }
+    return base;
+}
+
 // Whether `path` still names the folder open as `fd`.
 bool isSameFolder(int fd, const QString& path) {
     struct stat held;
@@ -88,7 +99,7 @@ std::shared_ptr<_RootItem> FileHandler::decompress(const QString& packagePath) {
         FLOG(FLOG_ERROR, "can't found the TempLocation");
         return {};
     }
-    const QString base = QFileInfo(packagePath).baseName();
+    const QString base = fittedBaseName(QFileInfo(packagePath).baseName());
     std::mt19937 rng(static_cast<std::mt19937::result_type>(std::time(nullptr)));
     std::uniform_int_distribution<int> dist(0, 10000);
     // Creating the folder reserves the name, so two unpacks never share a workspace, even when both

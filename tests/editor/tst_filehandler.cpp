@@ -56,6 +56,8 @@ private slots:
     void compressFailuresLeaveNothing();
     void removeDirRules();
     void uniqueFilePath();
+    void longestNamesOpenAndPack_data();
+    void longestNamesOpenAndPack();
     void defaultOutputDirAndFreeSpace();
 
 private:
@@ -464,6 +466,40 @@ void TestFileHandler::uniqueFilePath() {
     hostile::writeAll(dir + "/a.b.vrk", "x");
     QVERIFY(QFile::link(dir + "/nowhere", dir + "/a1.vrk"));
     QCOMPARE(FileHandler::uniqueFilePath(dir + "/a.b.vrk"), dir + "/a2.vrk");
+    QDir(dir).removeRecursively();
+}
+
+void TestFileHandler::longestNamesOpenAndPack_data() {
+    QTest::addColumn<QString>("package");
+    QTest::addColumn<QString>("name");
+    // The longest names a file may have with ".vrk": 80 Chinese characters (244 bytes) and 62
+    // characters outside the basic plane (252 bytes).
+    const QString chinese(80, QChar(0x8bfe));
+    QString emoji;
+    for (int i = 0; i < 62; ++i) {
+        emoji += QString::fromUcs4(U"\U0001F600");
+    }
+    QTest::newRow("plain, Chinese") << m_plain << chinese;
+    QTest::newRow("enciphered, Chinese") << m_enc << chinese;
+    QTest::newRow("plain, four-byte characters") << m_plain << emoji;
+}
+
+void TestFileHandler::longestNamesOpenAndPack() {
+    // A package so named opens, and packing to such a name works: every temporary name fits.
+    QFETCH(QString, package);
+    QFETCH(QString, name);
+    const QString dir = m_base.path() + "/long";
+    QVERIFY(QDir().mkpath(dir));
+    const QString source = dir + "/" + name + ".vrk";
+    QVERIFY(QFile::copy(package, source));
+    FileHandler fh;
+    auto root = fh.decompress(source);
+    QVERIFY(root);
+    QVERIFY(fillEditDir(root));
+    const QString out = dir + "/out/" + name + ".vrk";
+    QCOMPARE(int(fh.compress(root, out)), 0);
+    QCOMPARE(fh.packedPath(), out);
+    QVERIFY(QFileInfo(out).size() > 0);
     QDir(dir).removeRecursively();
 }
 
