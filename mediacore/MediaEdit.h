@@ -1,11 +1,13 @@
 #pragma once
-// The editing work of the engine: stream-copy cutting and joining, and the decode / scale /
+// The editing jobs of the engine: stream-copy cutting and joining, and the decode / scale /
 // re-encode path (H.264 + AAC in MP4) used for exact cuts, joins of unlike inputs and transcoding.
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "MediaOutput.h"
 
 // A stretch of one input file, in microseconds from the start of that file. end_us < 0: to the end.
 struct MediaSpan {
@@ -27,9 +29,3 @@ int mediaEncode(const std::vector<MediaSpan>& spans, const std::string& out_path
 // True when the files' streams agree closely enough to be joined by stream copy; *width and
 // *height receive the first file's picture size.
 bool mediaCanCopyTogether(const std::vector<std::string>& paths, int* width, int* height);
-
-// Runs `produce` on a temporary file beside `final_path` and renames it to `final_path` only when
-// `produce` returned success; on failure nothing is left at either name. Returns produce's code
-// (or MEDIA_CODE_WRITE when the rename failed).
-int mediaWriteAtomically(const std::string& final_path,
-                         const std::function<int(const std::string& tmp)>& produce);

@@ -1,6 +1,8 @@
 #define MEDIA_LOG_SOURCE "mediacore/MediaInput"
 #include "MediaInput.h"
 
+#include "FfmpegPtr.h"
+#include "IMediaCore.h"
 #include "MediaLog.h"
 
 #include <sys/stat.h>
@@ -31,12 +33,6 @@ constexpr int kTimestampCheckPackets = 120;
 // 1/1 in place of an MP4 timescale of 0, and timestamps counted in it put the media hours away.
 bool usableTimeBase(AVRational tb) {
     return tb.num > 0 && tb.den > 0 && tb.num < tb.den;
-}
-
-std::string errorText(int err) {
-    char buf[AV_ERROR_MAX_STRING_SIZE] = {0};
-    av_strerror(err, buf, sizeof(buf));
-    return buf;
 }
 
 }  // namespace
@@ -103,7 +99,7 @@ bool MediaInput::open(const std::string& rawPath, const std::atomic<bool>* cance
     if (err < 0) {
         // avformat_open_input frees the context on failure.
         m_ctx = nullptr;
-        MLOG(MEDIA_LOG_ERROR, "cannot open media file %s: %s", m_path.c_str(), errorText(err).c_str());
+        MLOG(MEDIA_LOG_ERROR, "cannot open media file %s: %s", m_path.c_str(), mediaErrorText(err).c_str());
         return false;
     }
     const bool indexed = m_ctx->iformat && m_ctx->iformat->name && strstr(m_ctx->iformat->name, "mp4");
@@ -117,7 +113,8 @@ bool MediaInput::open(const std::string& rawPath, const std::atomic<bool>* cance
     }
     err = analyze || !header_enough ? avformat_find_stream_info(m_ctx, nullptr) : 0;
     if (err < 0) {
-        MLOG(MEDIA_LOG_ERROR, "cannot read the streams of %s: %s", m_path.c_str(), errorText(err).c_str());
+        MLOG(MEDIA_LOG_ERROR, "cannot read the streams of %s: %s", m_path.c_str(),
+             mediaErrorText(err).c_str());
         return false;
     }
     m_video = av_find_best_stream(m_ctx, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
@@ -251,4 +248,63 @@ MediaProbe mediaProbe(const std::string& path, bool deep) {
         MLOG(MEDIA_LOG_INFO, "%s needs transcoding: %s", in.path().c_str(), why.c_str());
     }
     return r;
+}
+
+int mediaReadError(int err, const std::atomic<bool>& cancel, const std::string& path) {
+    if (cancel.load()) {
+        return MEDIA_CODE_CANCELLED;
+    }
+    MLOG(MEDIA_LOG_ERROR, "read error in %s: %s", path.c_str(), mediaErrorText(err).c_str());
+    return MEDIA_CODE_READ;
+}
+
+bool mediaHasSampleIndex(const MediaInput& in) {
+    const char* name = in.ctx()->iformat && in.ctx()->iformat->name ? in.ctx()->iformat->name : "";
+    return strstr(name, "mp4") || strstr(name, "mov") || strstr(name, "matroska");
+}
+
+// For containers without a sample index (MPEG-TS and the like) seeking lands anywhere: find the
+// keyframe at or before `begin_us` by reading, then go back to the start of the file.
+// Returns that keyframe's pts in the video time base, or AV_NOPTS_VALUE.
+int64_t mediaScanKeyframeBefore(MediaInput& in, int64_t begin_us, const std::atomic<bool>& cancel) {
+    AVStream* vst = in.ctx()->streams[in.videoIndex()];
+    const int64_t begin_ts = mediaFromUs(begin_us + in.startUs(), vst->time_base);
+    int64_t found = AV_NOPTS_VALUE;
+    AVPacket* pkt = av_packet_alloc();
+    while (pkt && !cancel.load() && av_read_frame(in.ctx(), pkt) >= 0) {
+        if (pkt->stream_index == in.videoIndex()) {
+            int64_t dts = pkt->dts != AV_NOPTS_VALUE ? pkt->dts : pkt->pts;
+            if ((pkt->flags & AV_PKT_FLAG_KEY) && pkt->pts != AV_NOPTS_VALUE && pkt->pts <= begin_ts) {
+                found = pkt->pts;
+            }
+            if (dts != AV_NOPTS_VALUE && dts > begin_ts) {
+                av_packet_unref(pkt);
+                break;
+            }
+        }
+        av_packet_unref(pkt);
+    }
+    av_packet_free(&pkt);
+    if (av_seek_frame(in.ctx(), -1, 0, AVSEEK_FLAG_BYTE) < 0) {
+        MLOG(MEDIA_LOG_WARN, "cannot go back to the start of %s", in.path().c_str());
+    }
+    return found;
+}
+
+// Seeks so that reading starts at the keyframe at or before `begin_us` (relative to the file start).
+void mediaSeekBefore(MediaInput& in, int64_t begin_us) {
+    if (begin_us <= 0 || !mediaHasSampleIndex(in)) {
+        return;
+    }
+    AVStream* vst = in.ctx()->streams[in.videoIndex()];
+    int64_t ts = mediaFromUs(begin_us + in.startUs(), vst->time_base);
+    int err = av_seek_frame(in.ctx(), in.videoIndex(), ts, AVSEEK_FLAG_BACKWARD);
+    if (err < 0) {
+        err = av_seek_frame(in.ctx(), -1, begin_us + in.startUs(), AVSEEK_FLAG_BACKWARD);
+    }
+    if (err < 0) {
+        MLOG(MEDIA_LOG_WARN, "cannot seek in %s, reading from the start: %s", in.path().c_str(),
+             mediaErrorText(err).c_str());
+        av_seek_frame(in.ctx(), -1, in.startUs(), AVSEEK_FLAG_BACKWARD);
+    }
 }

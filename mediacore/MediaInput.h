@@ -61,3 +61,14 @@ struct MediaProbe {
 // Probes a file; logs the reason of any failure. `deep` also settles need_transcode (reads the
 // first packets); without it need_transcode is false and only length and size are filled.
 MediaProbe mediaProbe(const std::string& path, bool deep = true);
+
+// MEDIA_CODE_CANCELLED when `cancel` is set, else MEDIA_CODE_READ with the reason logged.
+int mediaReadError(int err, const std::atomic<bool>& cancel, const std::string& path);
+// True for containers with a sample index (MP4, MOV, Matroska), where seeking is exact.
+bool mediaHasSampleIndex(const MediaInput& in);
+// For containers without a sample index seeking lands anywhere: finds the keyframe at or before
+// `begin_us` by reading, then goes back to the start. Returns its pts in the video time base, or
+// AV_NOPTS_VALUE.
+int64_t mediaScanKeyframeBefore(MediaInput& in, int64_t begin_us, const std::atomic<bool>& cancel);
+// Seeks so that reading starts at the keyframe at or before `begin_us` (relative to the file start).
+void mediaSeekBefore(MediaInput& in, int64_t begin_us);

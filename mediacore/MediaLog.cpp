@@ -8,6 +8,7 @@
 #include <mutex>
 
 extern "C" {
+#include <libavutil/error.h>
 #include <libavutil/log.h>
 }
 
@@ -69,4 +70,10 @@ void mediaLog(int level, const char* format, ...) {
 void mediaInstallFfmpegLog() {
     static std::once_flag once;
     std::call_once(once, [] { av_log_set_callback(ffmpegLog); });
+}
+
+std::string mediaErrorText(int err) {
+    char buf[AV_ERROR_MAX_STRING_SIZE] = {0};
+    av_strerror(err, buf, sizeof(buf));
+    return buf;
 }

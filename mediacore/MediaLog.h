@@ -2,6 +2,7 @@
 // Log output of the media engine. Lines go to the callback installed with setLogCallback, or to
 // stderr until one is installed. Formats are literals; file names and library texts are arguments.
 #include <cstdarg>
+#include <string>
 
 enum MediaLogLevel {
     MEDIA_LOG_ERROR = 100,
@@ -11,6 +12,9 @@ enum MediaLogLevel {
 };
 
 void mediaLog(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// The text FFmpeg gives for one of its error codes.
+std::string mediaErrorText(int err);
 
 // Routes the FFmpeg libraries' own warnings and errors into the engine's log (done once).
 void mediaInstallFfmpegLog();

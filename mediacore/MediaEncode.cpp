@@ -1,0 +1,690 @@
+#define MEDIA_LOG_SOURCE "mediacore/MediaEncode"
+#include "MediaEdit.h"
+
+#include "FfmpegPtr.h"
+#include "IMediaCore.h"
+#include "MediaInput.h"
+#include "MediaLog.h"
+#include "MediaOutput.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <deque>
+
+namespace {
+
+constexpr int kOpenTimeoutMs = 10000;
+constexpr int kAudioBitrate = 128000;
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Decode and re-encode
+
+namespace {
+
+struct SpanInfo {
+    int64_t begin_us = 0;
+    int64_t end_us = 0;
+};
+
+class Encoder {
+public:
+    explicit Encoder(const std::atomic<bool>& cancel) : m_cancel(cancel) {}
+
+    int run(const std::vector<MediaSpan>& spans, const std::string& out_path, int width, int height);
+
+private:
+    int setup(MediaInput& first, bool any_audio, int audio_rate, int audio_channels, int width, int height,
+              const std::string& out_path);
+    int encodeSpan(const MediaSpan& span);
+    int sendVideo(AVFrame* frame);
+    int drainVideo(bool flush);
+    int pushAudio(uint8_t** data, int offset, int count);
+    int pushSilence(int64_t count);
+    int encodeAudio(bool flush);
+
+    const std::atomic<bool>& m_cancel;
+    Mp4Output m_out;
+    CodecPtr m_venc;
+    CodecPtr m_aenc;
+    AVStream* m_vst = nullptr;
+    AVStream* m_ast = nullptr;
+    SwsPtr m_sws;
+    AudioFifoPtr m_fifo;
+    AVRational m_fps{25, 1};
+    int64_t m_next_frame = 0;    // index of the next output picture
+    int64_t m_audio_pts = 0;     // samples handed to the audio encoder
+    int64_t m_audio_queued = 0;  // samples put into the fifo so far (all spans)
+    FramePtr m_last;             // last picture sent, repeated to fill holes
+    PacketPtr m_pkt{av_packet_alloc()};
+};
+
+int Encoder::run(const std::vector<MediaSpan>& spans, const std::string& out_path, int width, int height) {
+    if (spans.empty()) {
+        MLOG(MEDIA_LOG_ERROR, "nothing to encode to %s", out_path.c_str());
+        return MEDIA_CODE_BAD_ARGUMENT;
+    }
+    if (!m_pkt) {
+        return MEDIA_CODE_CODEC;
+    }
+    // Look at every input first, so that a bad one fails the job before anything is written.
+    bool any_audio = false;
+    int audio_rate = 0;
+    int audio_channels = 0;
+    std::unique_ptr<MediaInput> first;
+    for (const MediaSpan& s : spans) {
+        auto in = std::make_unique<MediaInput>();
+        if (!in->open(s.path, &m_cancel, kOpenTimeoutMs)) {
+            return m_cancel.load() ? MEDIA_CODE_CANCELLED : MEDIA_CODE_OPEN_INPUT;
+        }
+        if (in->videoIndex() < 0) {
+            MLOG(MEDIA_LOG_ERROR, "no video stream in %s", in->path().c_str());
+            return MEDIA_CODE_NO_STREAM;
+        }
+        if (in->audioIndex() >= 0 && !any_audio) {
+            const AVCodecParameters* a = in->ctx()->streams[in->audioIndex()]->codecpar;
+            any_audio = true;
+            audio_rate = a->sample_rate;
+            audio_channels = a->ch_layout.nb_channels;
+        }
+        if (!first) {
+            first = std::move(in);
+        }
+    }
+    int rc = setup(*first, any_audio, audio_rate, audio_channels, width, height, out_path);
+    first.reset();
+    if (rc != MEDIA_CODE_SUCCESS) {
+        return rc;
+    }
+    for (const MediaSpan& s : spans) {
+        rc = encodeSpan(s);
+        if (rc != MEDIA_CODE_SUCCESS) {
+            return rc;
+        }
+    }
+    rc = drainVideo(true);
+    if (rc == MEDIA_CODE_SUCCESS && m_aenc) {
+        rc = encodeAudio(true);
+    }
+    if (rc != MEDIA_CODE_SUCCESS) {
+        return rc;
+    }
+    return m_out.finish();
+}
+
+int Encoder::setup(MediaInput& first, bool any_audio, int audio_rate, int audio_channels, int width,
+                   int height, const std::string& out_path) {
+    int rc = m_out.create(out_path, m_cancel);
+    if (rc != MEDIA_CODE_SUCCESS) {
+        return rc;
+    }
+    AVStream* ist = first.ctx()->streams[first.videoIndex()];
+    if (width <= 0 || height <= 0) {
+        width = ist->codecpar->width;
+        height = ist->codecpar->height;
+    }
+    // 4:2:0 pictures need even sizes.
+    width = std::max(2, width & ~1);
+    height = std::max(2, height & ~1);
+    // The base rate of the stream (for variable rate: the grid its pictures sit on), else the average.
+    AVRational fps = ist->r_frame_rate;
+    if (fps.num <= 0 || fps.den <= 0 || av_q2d(fps) < 1.0 || av_q2d(fps) > 60.0) {
+        fps = ist->avg_frame_rate;
+    }
+    if (fps.num <= 0 || fps.den <= 0 || av_q2d(fps) < 1.0 || av_q2d(fps) > 120.0) {
+        fps = AVRational{25, 1};
+    }
+    double whole = std::round(av_q2d(fps));
+    if (std::fabs(av_q2d(fps) - whole) < 0.01) {
+        fps = AVRational{int(whole), 1};
+    }
+    m_fps = fps;
+
+    const AVCodec* vcodec = avcodec_find_encoder_by_name("libx264");
+    if (!vcodec) {
+        vcodec = avcodec_find_encoder(AV_CODEC_ID_H264);
+    }
+    if (!vcodec) {
+        MLOG(MEDIA_LOG_ERROR, "no H.264 encoder available");
+        return MEDIA_CODE_CODEC;
+    }
+    m_venc.reset(avcodec_alloc_context3(vcodec));
+    if (!m_venc) {
+        return MEDIA_CODE_CODEC;
+    }
+    m_venc->width = width;
+    m_venc->height = height;
+    m_venc->pix_fmt = AV_PIX_FMT_YUV420P;
+    m_venc->time_base = av_inv_q(fps);
+    m_venc->framerate = fps;
+    m_venc->sample_aspect_ratio = AVRational{1, 1};
+    // A keyframe every two seconds keeps later stream-copy cuts of the result close to the asked times.
+    m_venc->gop_size = std::max(1, int(std::lround(2.0 * av_q2d(fps))));
+    m_venc->thread_count = 0;
+    if (m_out.ctx()->oformat->flags & AVFMT_GLOBALHEADER) {
+        m_venc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    }
+    AVDictionary* vopts = nullptr;
+    av_dict_set(&vopts, "preset", "veryfast", 0);
+    av_dict_set(&vopts, "crf", "23", 0);
+    int err = avcodec_open2(m_venc.get(), vcodec, &vopts);
+    av_dict_free(&vopts);
+    if (err < 0) {
+        MLOG(MEDIA_LOG_ERROR, "cannot open the H.264 encoder for %dx%d: %s", width, height,
+             mediaErrorText(err).c_str());
+        return MEDIA_CODE_CODEC;
+    }
+    m_vst = avformat_new_stream(m_out.ctx(), nullptr);
+    if (!m_vst || avcodec_parameters_from_context(m_vst->codecpar, m_venc.get()) < 0) {
+        return MEDIA_CODE_OPEN_OUTPUT;
+    }
+    m_vst->time_base = m_venc->time_base;
+    m_vst->avg_frame_rate = fps;
+
+    if (any_audio) {
+        const AVCodec* acodec = avcodec_find_encoder(AV_CODEC_ID_AAC);
+        if (!acodec) {
+            MLOG(MEDIA_LOG_ERROR, "no AAC encoder available");
+            return MEDIA_CODE_CODEC;
+        }
+        m_aenc.reset(avcodec_alloc_context3(acodec));
+        if (!m_aenc) {
+            return MEDIA_CODE_CODEC;
+        }
+        static const int kRates[] = {96000, 88200, 64000, 48000, 44100, 32000,
+                                     24000, 22050, 16000, 12000, 11025, 8000};
+        int rate = 48000;
+        for (int r : kRates) {
+            if (r == audio_rate) {
+                rate = r;
+            }
+        }
+        m_aenc->sample_rate = rate;
+        m_aenc->sample_fmt = AV_SAMPLE_FMT_FLTP;
+        av_channel_layout_default(&m_aenc->ch_layout, audio_channels == 1 ? 1 : 2);
+        m_aenc->bit_rate = kAudioBitrate;
+        m_aenc->time_base = AVRational{1, rate};
+        if (m_out.ctx()->oformat->flags & AVFMT_GLOBALHEADER) {
+            m_aenc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        }
+        err = avcodec_open2(m_aenc.get(), acodec, nullptr);
+        if (err < 0) {
+            MLOG(MEDIA_LOG_ERROR, "cannot open the AAC encoder: %s", mediaErrorText(err).c_str());
+            return MEDIA_CODE_CODEC;
+        }
+        m_ast = avformat_new_stream(m_out.ctx(), nullptr);
+        if (!m_ast || avcodec_parameters_from_context(m_ast->codecpar, m_aenc.get()) < 0) {
+            return MEDIA_CODE_OPEN_OUTPUT;
+        }
+        m_ast->time_base = m_aenc->time_base;
+        m_fifo.reset(
+            av_audio_fifo_alloc(m_aenc->sample_fmt, m_aenc->ch_layout.nb_channels, m_aenc->frame_size * 4));
+        if (!m_fifo) {
+            return MEDIA_CODE_CODEC;
+        }
+    }
+    return m_out.open(out_path);
+}
+
+int Encoder::drainVideo(bool flush) {
+    if (flush) {
+        avcodec_send_frame(m_venc.get(), nullptr);
+    }
+    for (;;) {
+        int err = avcodec_receive_packet(m_venc.get(), m_pkt.get());
+        if (err == AVERROR(EAGAIN) || err == AVERROR_EOF) {
+            return MEDIA_CODE_SUCCESS;
+        }
+        if (err < 0) {
+            MLOG(MEDIA_LOG_ERROR, "video encoding failed: %s", mediaErrorText(err).c_str());
+            return MEDIA_CODE_CODEC;
+        }
+        av_packet_rescale_ts(m_pkt.get(), m_venc->time_base, m_vst->time_base);
+        m_pkt->stream_index = m_vst->index;
+        int rc = m_out.write(m_pkt.get());
+        av_packet_unref(m_pkt.get());
+        if (rc != MEDIA_CODE_SUCCESS) {
+            return rc;
+        }
+    }
+}
+
+int Encoder::sendVideo(AVFrame* frame) {
+    int err = avcodec_send_frame(m_venc.get(), frame);
+    if (err < 0) {
+        MLOG(MEDIA_LOG_ERROR, "video encoder refused a picture: %s", mediaErrorText(err).c_str());
+        return MEDIA_CODE_CODEC;
+    }
+    return drainVideo(false);
+}
+
+int Encoder::encodeAudio(bool flush) {
+    const int frame_size = m_aenc->frame_size > 0 ? m_aenc->frame_size : 1024;
+    for (;;) {
+        int avail = av_audio_fifo_size(m_fifo.get());
+        if (avail == 0 || (!flush && avail < frame_size)) {
+            break;
+        }
+        int n = std::min(avail, frame_size);
+        FramePtr f(av_frame_alloc());
+        if (!f) {
+            return MEDIA_CODE_CODEC;
+        }
+        f->nb_samples = n;
+        f->format = m_aenc->sample_fmt;
+        f->sample_rate = m_aenc->sample_rate;
+        av_channel_layout_copy(&f->ch_layout, &m_aenc->ch_layout);
+        if (av_frame_get_buffer(f.get(), 0) < 0 ||
+            av_audio_fifo_read(m_fifo.get(), (void**)f->data, n) != n) {
+            return MEDIA_CODE_CODEC;
+        }
+        f->pts = m_audio_pts;
+        m_audio_pts += n;
+        if (avcodec_send_frame(m_aenc.get(), f.get()) < 0) {
+            MLOG(MEDIA_LOG_ERROR, "audio encoder refused samples");
+            return MEDIA_CODE_CODEC;
+        }
+        int rc = MEDIA_CODE_SUCCESS;
+        while (rc == MEDIA_CODE_SUCCESS && avcodec_receive_packet(m_aenc.get(), m_pkt.get()) == 0) {
+            av_packet_rescale_ts(m_pkt.get(), m_aenc->time_base, m_ast->time_base);
+            m_pkt->stream_index = m_ast->index;
+            rc = m_out.write(m_pkt.get());
+            av_packet_unref(m_pkt.get());
+        }
+        if (rc != MEDIA_CODE_SUCCESS) {
+            return rc;
+        }
+    }
+    if (flush) {
+        avcodec_send_frame(m_aenc.get(), nullptr);
+        int rc = MEDIA_CODE_SUCCESS;
+        while (rc == MEDIA_CODE_SUCCESS && avcodec_receive_packet(m_aenc.get(), m_pkt.get()) == 0) {
+            av_packet_rescale_ts(m_pkt.get(), m_aenc->time_base, m_ast->time_base);
+            m_pkt->stream_index = m_ast->index;
+            rc = m_out.write(m_pkt.get());
+            av_packet_unref(m_pkt.get());
+        }
+        return rc;
+    }
+    return MEDIA_CODE_SUCCESS;
+}
+
+int Encoder::pushAudio(uint8_t** data, int offset, int count) {
+    if (count <= 0) {
+        return MEDIA_CODE_SUCCESS;
+    }
+    const int channels = m_aenc->ch_layout.nb_channels;
+    uint8_t* planes[8] = {nullptr};
+    for (int c = 0; c < channels && c < 8; ++c) {
+        planes[c] = data[c] + size_t(offset) * sizeof(float);
+    }
+    if (av_audio_fifo_write(m_fifo.get(), (void**)planes, count) != count) {
+        return MEDIA_CODE_CODEC;
+    }
+    m_audio_queued += count;
+    return encodeAudio(false);
+}
+
+int Encoder::pushSilence(int64_t count) {
+    const int channels = m_aenc->ch_layout.nb_channels;
+    const int chunk = 4096;
+    std::vector<float> zeros(chunk, 0.0f);
+    uint8_t* planes[8] = {nullptr};
+    for (int c = 0; c < channels && c < 8; ++c) {
+        planes[c] = reinterpret_cast<uint8_t*>(zeros.data());
+    }
+    while (count > 0) {
+        int n = int(std::min<int64_t>(count, chunk));
+        int rc = pushAudio(planes, 0, n);
+        if (rc != MEDIA_CODE_SUCCESS) {
+            return rc;
+        }
+        count -= n;
+    }
+    return MEDIA_CODE_SUCCESS;
+}
+
+int Encoder::encodeSpan(const MediaSpan& span) {
+    MediaInput in;
+    if (!in.open(span.path, &m_cancel, kOpenTimeoutMs)) {
+        return m_cancel.load() ? MEDIA_CODE_CANCELLED : MEDIA_CODE_OPEN_INPUT;
+    }
+    in.setTimeout(0);
+    if (in.videoIndex() < 0) {
+        MLOG(MEDIA_LOG_ERROR, "no video stream in %s", in.path().c_str());
+        return MEDIA_CODE_NO_STREAM;
+    }
+    AVStream* ivst = in.ctx()->streams[in.videoIndex()];
+    AVStream* iast = (m_aenc && in.audioIndex() >= 0) ? in.ctx()->streams[in.audioIndex()] : nullptr;
+
+    const int64_t begin_us = std::max<int64_t>(0, span.begin_us);
+    int64_t end_us = span.end_us < 0 ? in.durationUs() : std::min(span.end_us, in.durationUs());
+    if (end_us <= begin_us) {
+        MLOG(MEDIA_LOG_ERROR, "empty range %lld-%lld us in %s", (long long)begin_us, (long long)end_us,
+             in.path().c_str());
+        return MEDIA_CODE_BAD_ARGUMENT;
+    }
+    const double fps = av_q2d(m_fps);
+    const int64_t first_frame = m_next_frame;
+    const int64_t frame_count = std::max<int64_t>(1, std::llround((end_us - begin_us) * fps / 1e6));
+    const int64_t end_frame = first_frame + frame_count;
+    const int64_t half_frame_us = int64_t(5e5 / fps);
+
+    // Audio of the span, in output samples, follows the pictures exactly so both stay in step.
+    int64_t audio_target = 0;
+    if (m_aenc) {
+        const int rate = m_aenc->sample_rate;
+        audio_target = std::llround(double(end_frame) / fps * rate);
+    }
+
+    CodecPtr vdec;
+    CodecPtr adec;
+    {
+        const AVCodec* dec = avcodec_find_decoder(ivst->codecpar->codec_id);
+        vdec.reset(dec ? avcodec_alloc_context3(dec) : nullptr);
+        if (!vdec || avcodec_parameters_to_context(vdec.get(), ivst->codecpar) < 0) {
+            MLOG(MEDIA_LOG_ERROR, "no decoder for the video of %s", in.path().c_str());
+            return MEDIA_CODE_CODEC;
+        }
+        vdec->pkt_timebase = ivst->time_base;
+        vdec->thread_count = 0;
+        if (avcodec_open2(vdec.get(), dec, nullptr) < 0) {
+            MLOG(MEDIA_LOG_ERROR, "cannot open the video decoder for %s", in.path().c_str());
+            return MEDIA_CODE_CODEC;
+        }
+    }
+    if (iast) {
+        const AVCodec* dec = avcodec_find_decoder(iast->codecpar->codec_id);
+        adec.reset(dec ? avcodec_alloc_context3(dec) : nullptr);
+        if (!adec || avcodec_parameters_to_context(adec.get(), iast->codecpar) < 0 ||
+            (adec->pkt_timebase = iast->time_base, avcodec_open2(adec.get(), dec, nullptr) < 0)) {
+            MLOG(MEDIA_LOG_WARN, "cannot decode the audio of %s; silence instead", in.path().c_str());
+            adec.reset();
+            iast = nullptr;
+        }
+    }
+
+    mediaSeekBefore(in, begin_us);
+
+    SwrPtr swr;
+    bool audio_started = false;
+    int64_t audio_drop = 0;  // output samples still to drop at the start
+    bool video_done = false;
+    bool audio_done = (iast == nullptr);
+    bool span_has_picture = false;
+    int64_t last_index = first_frame - 1;
+    FramePtr frame(av_frame_alloc());
+    uint8_t** conv = nullptr;
+    int conv_cap = 0;
+    auto freeConv = [&]() {
+        if (conv) {
+            av_freep(&conv[0]);
+            av_freep(&conv);
+        }
+        conv_cap = 0;
+    };
+    if (!frame) {
+        return MEDIA_CODE_CODEC;
+    }
+
+    auto emitPicture = [&](FramePtr pic, int64_t index) -> int {
+        // Fill holes (variable frame rate, dropped pictures) by repeating the previous picture.
+        while (m_last && last_index + 1 < index) {
+            FramePtr dup(av_frame_clone(m_last.get()));
+            if (!dup) {
+                return MEDIA_CODE_CODEC;
+            }
+            dup->pts = ++last_index;
+            dup->pict_type = AV_PICTURE_TYPE_NONE;
+            int rc = sendVideo(dup.get());
+            if (rc != MEDIA_CODE_SUCCESS) {
+                return rc;
+            }
+        }
+        pic->pts = index;
+        last_index = index;
+        m_last.reset(av_frame_clone(pic.get()));
+        return sendVideo(pic.get());
+    };
+
+    auto handleVideoFrame = [&](AVFrame* f) -> int {
+        int64_t ts = f->best_effort_timestamp != AV_NOPTS_VALUE ? f->best_effort_timestamp : f->pts;
+        if (ts == AV_NOPTS_VALUE) {
+            return MEDIA_CODE_SUCCESS;
+        }
+        int64_t t_us = mediaToUs(ts, ivst->time_base) - in.startUs();
+        if (t_us < begin_us - half_frame_us) {
+            return MEDIA_CODE_SUCCESS;
+        }
+        int64_t index = first_frame + std::llround((t_us - begin_us) * fps / 1e6);
+        if (!span_has_picture) {
+            index = first_frame;
+        }
+        if (index >= end_frame) {
+            video_done = true;
+            return MEDIA_CODE_SUCCESS;
+        }
+        if (index <= last_index) {
+            return MEDIA_CODE_SUCCESS;
+        }
+        if (f->width == m_venc->width && f->height == m_venc->height && f->format == AV_PIX_FMT_YUV420P) {
+            // Already the encoder's picture format: no conversion needed.
+            FramePtr same(av_frame_clone(f));
+            if (!same) {
+                return MEDIA_CODE_CODEC;
+            }
+            same->pict_type = AV_PICTURE_TYPE_NONE;
+            span_has_picture = true;
+            return emitPicture(std::move(same), index);
+        }
+        m_sws.reset(sws_getCachedContext(m_sws.release(), f->width, f->height, AVPixelFormat(f->format),
+                                         m_venc->width, m_venc->height, AV_PIX_FMT_YUV420P, SWS_BICUBIC,
+                                         nullptr, nullptr, nullptr));
+        if (!m_sws) {
+            MLOG(MEDIA_LOG_ERROR, "cannot scale %dx%d pictures", f->width, f->height);
+            return MEDIA_CODE_CODEC;
+        }
+        FramePtr pic(av_frame_alloc());
+        if (!pic) {
+            return MEDIA_CODE_CODEC;
+        }
+        pic->format = AV_PIX_FMT_YUV420P;
+        pic->width = m_venc->width;
+        pic->height = m_venc->height;
+        if (av_frame_get_buffer(pic.get(), 0) < 0) {
+            return MEDIA_CODE_CODEC;
+        }
+        sws_scale(m_sws.get(), f->data, f->linesize, 0, f->height, pic->data, pic->linesize);
+        span_has_picture = true;
+        return emitPicture(std::move(pic), index);
+    };
+
+    auto handleAudioFrame = [&](AVFrame* f) -> int {
+        if (audio_done) {
+            return MEDIA_CODE_SUCCESS;
+        }
+        const int rate = m_aenc->sample_rate;
+        if (!audio_started) {
+            if (!f) {
+                return MEDIA_CODE_SUCCESS;
+            }
+            int64_t ts = f->best_effort_timestamp != AV_NOPTS_VALUE ? f->best_effort_timestamp : f->pts;
+            if (ts == AV_NOPTS_VALUE) {
+                return MEDIA_CODE_SUCCESS;
+            }
+            int64_t t_us = mediaToUs(ts, iast->time_base) - in.startUs();
+            int64_t frame_end_us = t_us + int64_t(f->nb_samples) * 1000000 / std::max(1, f->sample_rate);
+            if (frame_end_us <= begin_us) {
+                return MEDIA_CODE_SUCCESS;
+            }
+            AVChannelLayout in_layout;
+            if (f->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || f->ch_layout.nb_channels <= 0) {
+                av_channel_layout_default(&in_layout, std::max(1, f->ch_layout.nb_channels));
+            } else {
+                av_channel_layout_copy(&in_layout, &f->ch_layout);
+            }
+            SwrContext* s = nullptr;
+            int err = swr_alloc_set_opts2(&s, &m_aenc->ch_layout, m_aenc->sample_fmt, rate, &in_layout,
+                                          AVSampleFormat(f->format), f->sample_rate, 0, nullptr);
+            av_channel_layout_uninit(&in_layout);
+            if (err < 0 || !s || swr_init(s) < 0) {
+                swr_free(&s);
+                MLOG(MEDIA_LOG_ERROR, "cannot convert the audio of %s", in.path().c_str());
+                return MEDIA_CODE_CODEC;
+            }
+            swr.reset(s);
+            audio_started = true;
+            int64_t lead = std::llround(double(t_us - begin_us) * rate / 1e6);
+            if (lead > 0) {
+                int64_t room = audio_target - m_audio_queued;
+                int rc = pushSilence(std::min(lead, room));
+                if (rc != MEDIA_CODE_SUCCESS) {
+                    return rc;
+                }
+            } else {
+                audio_drop = -lead;
+            }
+        }
+        int out_max = swr_get_out_samples(swr.get(), f ? f->nb_samples : 0);
+        if (out_max <= 0) {
+            return MEDIA_CODE_SUCCESS;
+        }
+        if (out_max > conv_cap) {
+            freeConv();
+            if (av_samples_alloc_array_and_samples(&conv, nullptr, m_aenc->ch_layout.nb_channels, out_max,
+                                                   m_aenc->sample_fmt, 0) < 0) {
+                conv = nullptr;
+                return MEDIA_CODE_CODEC;
+            }
+            conv_cap = out_max;
+        }
+        int got = swr_convert(swr.get(), conv, out_max, f ? (const uint8_t**)f->extended_data : nullptr,
+                              f ? f->nb_samples : 0);
+        if (got < 0) {
+            MLOG(MEDIA_LOG_ERROR, "audio conversion failed in %s", in.path().c_str());
+            return MEDIA_CODE_CODEC;
+        }
+        int offset = 0;
+        if (audio_drop > 0) {
+            int d = int(std::min<int64_t>(audio_drop, got));
+            audio_drop -= d;
+            offset = d;
+        }
+        int64_t room = audio_target - m_audio_queued;
+        int n = int(std::min<int64_t>(got - offset, room));
+        int rc = pushAudio(conv, offset, n);
+        if (m_audio_queued >= audio_target) {
+            audio_done = true;
+        }
+        return rc;
+    };
+
+    auto receive = [&](AVCodecContext* dec, bool video) -> int {
+        for (;;) {
+            int err = avcodec_receive_frame(dec, frame.get());
+            if (err == AVERROR(EAGAIN) || err == AVERROR_EOF) {
+                return MEDIA_CODE_SUCCESS;
+            }
+            if (err < 0) {
+                MLOG(MEDIA_LOG_ERROR, "decoding failed in %s: %s", in.path().c_str(),
+                     mediaErrorText(err).c_str());
+                return MEDIA_CODE_READ;
+            }
+            int rc = video ? (video_done ? MEDIA_CODE_SUCCESS : handleVideoFrame(frame.get()))
+                           : handleAudioFrame(frame.get());
+            av_frame_unref(frame.get());
+            if (rc != MEDIA_CODE_SUCCESS) {
+                return rc;
+            }
+        }
+    };
+
+    int rc = MEDIA_CODE_SUCCESS;
+    bool eof = false;
+    while (rc == MEDIA_CODE_SUCCESS && !(video_done && audio_done)) {
+        if (m_cancel.load()) {
+            rc = MEDIA_CODE_CANCELLED;
+            break;
+        }
+        int err = av_read_frame(in.ctx(), m_pkt.get());
+        if (err == AVERROR_EOF) {
+            eof = true;
+            break;
+        }
+        if (err < 0) {
+            rc = mediaReadError(err, m_cancel, in.path());
+            break;
+        }
+        if (m_pkt->stream_index == in.videoIndex() && !video_done) {
+            err = avcodec_send_packet(vdec.get(), m_pkt.get());
+            if (err < 0 && err != AVERROR(EAGAIN)) {
+                MLOG(MEDIA_LOG_WARN, "skipping a damaged video packet in %s", in.path().c_str());
+            }
+            av_packet_unref(m_pkt.get());
+            rc = receive(vdec.get(), true);
+        } else if (iast && m_pkt->stream_index == in.audioIndex() && !audio_done) {
+            if (m_pkt->pts != AV_NOPTS_VALUE &&
+                mediaToUs(m_pkt->pts, iast->time_base) - in.startUs() >= end_us + 500000) {
+                audio_done = true;
+            } else {
+                err = avcodec_send_packet(adec.get(), m_pkt.get());
+                if (err < 0 && err != AVERROR(EAGAIN)) {
+                    MLOG(MEDIA_LOG_WARN, "skipping a damaged audio packet in %s", in.path().c_str());
+                }
+                rc = receive(adec.get(), false);
+            }
+            av_packet_unref(m_pkt.get());
+        } else {
+            av_packet_unref(m_pkt.get());
+        }
+    }
+    if (rc == MEDIA_CODE_SUCCESS && eof) {
+        if (!video_done) {
+            avcodec_send_packet(vdec.get(), nullptr);
+            rc = receive(vdec.get(), true);
+        }
+        if (rc == MEDIA_CODE_SUCCESS && adec && !audio_done) {
+            avcodec_send_packet(adec.get(), nullptr);
+            rc = receive(adec.get(), false);
+        }
+    }
+    if (rc == MEDIA_CODE_SUCCESS && swr && !audio_done) {
+        // Samples still inside the resampler.
+        rc = handleAudioFrame(nullptr);
+    }
+    freeConv();
+    if (rc != MEDIA_CODE_SUCCESS) {
+        return rc;
+    }
+    if (!span_has_picture) {
+        MLOG(MEDIA_LOG_ERROR, "no picture between %lld and %lld us in %s", (long long)begin_us,
+             (long long)end_us, in.path().c_str());
+        return MEDIA_CODE_READ;
+    }
+    // Hold the last picture up to the end of the span and complete the audio with silence.
+    if (last_index + 1 < end_frame) {
+        FramePtr dup(av_frame_clone(m_last.get()));
+        if (!dup) {
+            return MEDIA_CODE_CODEC;
+        }
+        rc = emitPicture(std::move(dup), end_frame - 1);
+        if (rc != MEDIA_CODE_SUCCESS) {
+            return rc;
+        }
+    }
+    m_next_frame = end_frame;
+    if (m_aenc && m_audio_queued < audio_target) {
+        rc = pushSilence(audio_target - m_audio_queued);
+    }
+    return rc;
+}
+
+}  // namespace
+
+int mediaEncode(const std::vector<MediaSpan>& spans, const std::string& out_path, int width, int height,
+                const std::atomic<bool>& cancel) {
+    Encoder enc(cancel);
+    return enc.run(spans, out_path, width, height);
+}
