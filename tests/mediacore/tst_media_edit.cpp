@@ -4,6 +4,10 @@
 
 #include <QProcess>
 
+#include <cstdarg>
+#include <cstring>
+#include <mutex>
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -138,6 +142,50 @@ private:
         return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0 && log.trimmed().isEmpty();
     }
 
+    // Our player (libmpv, pictures decoded without a window) plays the file to its end, reporting
+    // no decoder trouble.
+    static QStringList& playerLines() {
+        static QStringList lines;
+        return lines;
+    }
+    static void captureLog(int, const char* format, ...) {
+        char line[2048];
+        va_list args;
+        va_start(args, format);
+        vsnprintf(line, sizeof(line), format, args);
+        va_end(args);
+        if (strstr(line, "]mpv ")) {
+            static std::mutex m;
+            std::lock_guard<std::mutex> l(m);
+            playerLines() << QString::fromUtf8(line);
+        }
+    }
+    static bool playsCleanly(const QString& file) {
+        playerLines().clear();
+        setLogCallback(&TstMediaEdit::captureLog);
+        RecordingObserver obs;
+        bool ok = false;
+        {
+            auto core = IMediaCore::create(&obs);
+            if (core && core->open(file.toStdString(), 0)) {
+                core->play(0);
+                QElapsedTimer t;
+                t.start();
+                while (obs.finishes().isEmpty() && t.elapsed() < 60000) {
+                    QTest::qWait(50);
+                }
+                const qint64 len = testsupport::ffprobeDurationMs(file);
+                const QVector<qint64> times = obs.timePoints();
+                ok = !obs.finishes().isEmpty() && !times.isEmpty() && times.last() >= len - 300;
+            }
+        }
+        setLogCallback(nullptr);
+        for (const QString& l : playerLines()) {
+            qWarning("player said: %s", qPrintable(l));
+        }
+        return ok && playerLines().isEmpty();
+    }
+
 private slots:
     void initTestCase() {
         QVERIFY(m_dir.isValid());
@@ -158,27 +206,29 @@ private slots:
         QTest::addColumn<int>("coding");
         QTest::addColumn<Segments>("segs");
         QTest::addColumn<bool>("transcode");
+        QTest::addColumn<bool>("play");  // also played through to the end by our player
         // Key frames every 1 s (25), 4 s (100), 10 s (250); 40 ms is one picture.
-        QTest::newRow("gop 1 s, B-frames, on / after / before key frames") << 0 << Segments{{1000, 2040}, {2960, 4000}} << false;
-        QTest::newRow("gop 4 s, B-frames") << 1 << Segments{{3960, 6000}, {8040, 9000}, {12000, 13000}} << false;
-        QTest::newRow("gop 4 s, no B-frames") << 2 << Segments{{3960, 6000}, {8040, 9000}, {12000, 13000}} << false;
-        QTest::newRow("gop 10 s, B-frames, within one group") << 3 << Segments{{2000, 5000}, {9960, 11040}} << false;
-        QTest::newRow("gop 10 s, no B-frames, no audio, 10 s to the end") << 4 << Segments{{4000, 14000}} << false;
-        QTest::newRow("open groups: re-encoded segments") << 5 << Segments{{1000, 3000}, {5000, 6520}} << false;
-        QTest::newRow("1080p") << 6 << Segments{{480, 2520}} << false;
-        QTest::newRow("adjacent segments") << 7 << Segments{{1000, 2000}, {2000, 3520}} << false;
+        QTest::newRow("gop 1 s, B-frames, on / after / before key frames") << 0 << Segments{{1000, 2040}, {2960, 4000}} << false << false;
+        QTest::newRow("gop 4 s, B-frames") << 1 << Segments{{3960, 6000}, {8040, 9000}, {12000, 13000}} << false << true;
+        QTest::newRow("gop 4 s, no B-frames") << 2 << Segments{{3960, 6000}, {8040, 9000}, {12000, 13000}} << false << false;
+        QTest::newRow("gop 10 s, B-frames, within one group") << 3 << Segments{{2000, 5000}, {9960, 11040}} << false << true;
+        QTest::newRow("gop 10 s, no B-frames, no audio, 10 s to the end") << 4 << Segments{{4000, 14000}} << false << false;
+        QTest::newRow("open groups: re-encoded segments") << 5 << Segments{{1000, 3000}, {5000, 6520}} << false << false;
+        QTest::newRow("1080p") << 6 << Segments{{480, 2520}} << false << true;
+        QTest::newRow("adjacent segments") << 7 << Segments{{1000, 2000}, {2000, 3520}} << false << false;
         Segments twenty;
         for (int i = 0; i < 20; ++i) {
             twenty.push_back({i * 600 + 40, i * 600 + 360});
         }
-        QTest::newRow("20 segments") << 0 << twenty << false;
-        QTest::newRow("transcode option") << 1 << Segments{{1000, 3000}, {5040, 7000}} << true;
+        QTest::newRow("20 segments") << 0 << twenty << false << false;
+        QTest::newRow("transcode option") << 1 << Segments{{1000, 3000}, {5040, 7000}} << true << false;
     }
 
     void exactCut() {
         QFETCH(int, coding);
         QFETCH(Segments, segs);
         QFETCH(bool, transcode);
+        QFETCH(bool, play);
         static const Coding codings[] = {
             {"320x240", 12, 25, "", true},
             {"320x240", 14, 100, "", true},
@@ -199,6 +249,9 @@ private slots:
         const QString joined = cutAndJoin(*core, obs, src, segs, transcode, tag);
         QVERIFY(!joined.isEmpty());
         QVERIFY(decodesCleanly(joined));
+        if (play) {
+            QVERIFY(playsCleanly(joined));
+        }
 
         // Pictures: exactly the segments' source frames, in order, none repeated.
         const QVector<QByteArray> srcPics = frameoracle::pictures(src);
