@@ -145,7 +145,9 @@ int mediaRemux(const std::vector<MediaSpan>& spans, const std::string& out_path,
                 // sound stays within half a frame of its pictures at every join.
                 return MEDIA_CODE_SUCCESS;
             }
-            if (audio_cursor != AV_NOPTS_VALUE && dts < audio_cursor) {
+            if (audio_cursor != AV_NOPTS_VALUE && std::llabs(dts - audio_cursor) <= odur / 2) {
+                // Spans meet within half a frame: the sound goes on without a gap or an overlap,
+                // still within half a frame of its pictures.
                 pts += audio_cursor - dts;
                 dts = audio_cursor;
             }

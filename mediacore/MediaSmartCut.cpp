@@ -555,8 +555,9 @@ int SmartCut::writeVideo(AVPacket* pkt) {
     return m_out.write(pkt);
 }
 
-// Whole AAC frames starting in [first kept picture, end): the sound keeps its own timestamps, so it
-// starts less than one frame after the first picture and runs to the end of the last one.
+// Whole AAC frames lying in [first kept picture, end): the sound keeps its own timestamps (in step
+// with the pictures to the sample), starts less than one frame after the first picture and ends
+// less than one frame before the end, so the piece is exactly as long as its pictures.
 int SmartCut::onAudioPacket(AVPacket* pkt) {
     if (pkt->pts == AV_NOPTS_VALUE) {
         return MEDIA_CODE_SUCCESS;
@@ -570,7 +571,7 @@ int SmartCut::onAudioPacket(AVPacket* pkt) {
     if (pkt->pts < m_audio_begin) {
         return MEDIA_CODE_SUCCESS;
     }
-    if (pkt->pts >= m_audio_end) {
+    if (pkt->pts + pkt->duration > m_audio_end) {
         m_audio_done = true;
         return MEDIA_CODE_SUCCESS;
     }

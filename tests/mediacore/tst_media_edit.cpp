@@ -293,10 +293,21 @@ private slots:
             }
             QVERIFY2(found, qPrintable(QStringLiteral("beep due at %1 s not heard").arg(b.at)));
         }
+        double start = 0;
+        QVector<double> joins;
+        for (const auto& s : segs) {
+            joins << start;
+            start += (s.second - s.first) / 1000.0;
+        }
         for (double h : heard) {
             bool known = false;
             for (const frameoracle::Beep& b : due) {
                 known = known || near(h, b.at);
+            }
+            for (double j : joins) {
+                // The first frame decoded after a join still carries the overlap of the frame
+                // before it (copied AAC frames are not re-encoded across joins).
+                known = known || (h >= j && h <= j + 2 * kAudioFrame);
             }
             QVERIFY2(known, qPrintable(QStringLiteral("sound at %1 s that no kept stretch holds").arg(h)));
         }
