@@ -68,7 +68,7 @@ d_ffm_cj=$(dur "$WORK/ffm/joined.mp4")
 XR=(61000 183520 244040 365000 427480 538000)
 timed() { /usr/bin/time -f '%e %M' -o "$WORK/time.txt" "$@" >/dev/null 2>>"$WORK/timed.log"; cat "$WORK/time.txt"; }
 read -r t_x_ours m_x_ours < <(timed "$BIN" cropjoin "$SRC" "$WORK/ours" exact.mp4 "${XR[@]}")
-x_frames=$(grep -o 'exact cut: [0-9]* picture(s) copied, [0-9]* re-encoded' "$WORK/timed.log" |
+x_frames=$(grep -s -o 'exact cut: [0-9]* picture(s) copied, [0-9]* re-encoded' "$WORK/timed.log" |
     awk '{ c += $3; r += $6 } END { printf "%d copied, %d re-encoded", c, r }')
 cat >"$WORK/ffm_cut.sh" <<EOS
 set -e

@@ -79,8 +79,8 @@ private:
     struct Coding {
         QString size;
         int seconds;
-        int gop;        // pictures between key frames
-        QString x264;   // extra x264 parameters
+        int gop;       // pictures between key frames
+        QString x264;  // extra x264 parameters
         bool audio;
     };
     QString clipFor(const Coding& c) {
@@ -94,29 +94,42 @@ private:
         if (QFileInfo::exists(file)) {
             return file;
         }
-        QStringList a{"-f", "lavfi", "-i", QStringLiteral("testsrc2=s=%1:r=25:d=%2").arg(c.size).arg(c.seconds)};
+        QStringList a{"-f", "lavfi", "-i",
+                      QStringLiteral("testsrc2=s=%1:r=25:d=%2").arg(c.size).arg(c.seconds)};
         if (c.audio) {
-            a << "-f" << "lavfi" << "-i" << frameoracle::beepSource(c.seconds);
+            a << "-f"
+              << "lavfi"
+              << "-i" << frameoracle::beepSource(c.seconds);
         }
-        a << "-c:v" << "libx264" << "-preset" << "veryfast" << "-pix_fmt" << "yuv420p" << "-g"
-          << QString::number(c.gop) << "-keyint_min" << QString::number(c.gop) << "-sc_threshold" << "0";
+        a << "-c:v"
+          << "libx264"
+          << "-preset"
+          << "veryfast"
+          << "-pix_fmt"
+          << "yuv420p"
+          << "-g" << QString::number(c.gop) << "-keyint_min" << QString::number(c.gop) << "-sc_threshold"
+          << "0";
         if (!c.x264.isEmpty()) {
             a << "-x264-params" << c.x264;
         }
         if (c.audio) {
-            a << "-c:a" << "aac" << "-b:a" << "96k";
+            a << "-c:a"
+              << "aac"
+              << "-b:a"
+              << "96k";
         }
         a << "-shortest" << file;
         return ffmpeg(a) ? file : QString();
     }
 
     // Crops each segment into a piece and joins the pieces, as a cut does; the joined file's name.
-    QString cutAndJoin(IMediaCore& core, RecordingObserver& obs, const QString& src,
-                       const Segments& segs, bool transcode, const QString& tag) {
+    QString cutAndJoin(IMediaCore& core, RecordingObserver& obs, const QString& src, const Segments& segs,
+                       bool transcode, const QString& tag) {
         QStringList pieces;
         for (int i = 0; i < segs.size(); ++i) {
             const QString name = QStringLiteral("%1_%2.mp4").arg(tag).arg(i);
-            if (runCrop(core, obs, segs[i].first, segs[i].second, name, transcode, src) != MEDIA_CODE_SUCCESS) {
+            if (runCrop(core, obs, segs[i].first, segs[i].second, name, transcode, src) !=
+                MEDIA_CODE_SUCCESS) {
                 return QString();
             }
             pieces << QDir(m_out).filePath(name);
@@ -208,12 +221,18 @@ private slots:
         QTest::addColumn<bool>("transcode");
         QTest::addColumn<bool>("play");  // also played through to the end by our player
         // Key frames every 1 s (25), 4 s (100), 10 s (250); 40 ms is one picture.
-        QTest::newRow("gop 1 s, B-frames, on / after / before key frames") << 0 << Segments{{1000, 2040}, {2960, 4000}} << false << false;
-        QTest::newRow("gop 4 s, B-frames") << 1 << Segments{{3960, 6000}, {8040, 9000}, {12000, 13000}} << false << true;
-        QTest::newRow("gop 4 s, no B-frames") << 2 << Segments{{3960, 6000}, {8040, 9000}, {12000, 13000}} << false << false;
-        QTest::newRow("gop 10 s, B-frames, within one group") << 3 << Segments{{2000, 5000}, {9960, 11040}} << false << true;
-        QTest::newRow("gop 10 s, no B-frames, no audio, 10 s to the end") << 4 << Segments{{4000, 14000}} << false << false;
-        QTest::newRow("open groups: re-encoded segments") << 5 << Segments{{1000, 3000}, {5000, 6520}} << false << false;
+        QTest::newRow("gop 1 s, B-frames, on / after / before key frames")
+            << 0 << Segments{{1000, 2040}, {2960, 4000}} << false << false;
+        QTest::newRow("gop 4 s, B-frames")
+            << 1 << Segments{{3960, 6000}, {8040, 9000}, {12000, 13000}} << false << true;
+        QTest::newRow("gop 4 s, no B-frames")
+            << 2 << Segments{{3960, 6000}, {8040, 9000}, {12000, 13000}} << false << false;
+        QTest::newRow("gop 10 s, B-frames, within one group")
+            << 3 << Segments{{2000, 5000}, {9960, 11040}} << false << true;
+        QTest::newRow("gop 10 s, no B-frames, no audio, 10 s to the end")
+            << 4 << Segments{{4000, 14000}} << false << false;
+        QTest::newRow("open groups: re-encoded segments")
+            << 5 << Segments{{1000, 3000}, {5000, 6520}} << false << false;
         QTest::newRow("1080p") << 6 << Segments{{480, 2520}} << false << true;
         QTest::newRow("adjacent segments") << 7 << Segments{{1000, 2000}, {2000, 3520}} << false << false;
         Segments twenty;
@@ -245,7 +264,8 @@ private slots:
         RecordingObserver obs;
         auto core = IMediaCore::create(&obs);
         core->setOutputDir(m_out.toStdString());
-        const QString tag = QStringLiteral("x%1").arg(QTest::currentDataTag() ? qHash(QString(QTest::currentDataTag())) : 0);
+        const QString tag =
+            QStringLiteral("x%1").arg(QTest::currentDataTag() ? qHash(QString(QTest::currentDataTag())) : 0);
         const QString joined = cutAndJoin(*core, obs, src, segs, transcode, tag);
         QVERIFY(!joined.isEmpty());
         QVERIFY(decodesCleanly(joined));
@@ -260,8 +280,10 @@ private slots:
         const QVector<int> got = frameoracle::match(frameoracle::pictures(joined), srcPics);
         if (got != want) {
             QStringList g, w;
-            for (int i : got) g << QString::number(i);
-            for (int i : want) w << QString::number(i);
+            for (int i : got)
+                g << QString::number(i);
+            for (int i : want)
+                w << QString::number(i);
             qWarning("got  %s\nwant %s", qPrintable(g.join(' ')), qPrintable(w.join(' ')));
         }
         QCOMPARE(got, want);
@@ -271,7 +293,8 @@ private slots:
             sum += (s.second - s.first) / 1000.0;
         }
         const double len = testsupport::ffprobeDurationMs(joined) / 1000.0;
-        QVERIFY2(std::fabs(len - sum) <= kFrame + 0.001, qPrintable(QStringLiteral("%1 s for %2 s").arg(len).arg(sum)));
+        QVERIFY2(std::fabs(len - sum) <= kFrame + 0.001,
+                 qPrintable(QStringLiteral("%1 s for %2 s").arg(len).arg(sum)));
 
         // Sound: every beep of the kept stretches at its place within one AAC frame; nothing else
         // but the remains of beeps cut through at a segment start.
@@ -283,8 +306,10 @@ private slots:
         const QVector<frameoracle::Beep> due = frameoracle::expectedBeeps(segs, kAudioFrame);
         auto near = [](double a, double b) { return std::fabs(a - b) <= kAudioFrame; };
         QStringList h, d;
-        for (double t : heard) h << QString::number(t, 'f', 3);
-        for (const frameoracle::Beep& b : due) d << QString::number(b.at, 'f', 3) + (b.whole ? "" : "?");
+        for (double t : heard)
+            h << QString::number(t, 'f', 3);
+        for (const frameoracle::Beep& b : due)
+            d << QString::number(b.at, 'f', 3) + (b.whole ? "" : "?");
         qInfo("beeps heard %s\nbeeps due %s", qPrintable(h.join(' ')), qPrintable(d.join(' ')));
         for (const frameoracle::Beep& b : due) {
             bool found = !b.whole;
