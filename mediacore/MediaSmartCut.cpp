@@ -41,7 +41,7 @@ private:
     int onVideoPacket(AVPacket* pkt);
     int processGop();
     int reencode(const std::vector<int64_t>& wanted);
-    int drainEncoder(AVCodecContext* enc, bool flush);
+    int drainEncoder(AVCodecContext* enc);
     int writeVideo(AVPacket* pkt);
     int onAudioPacket(AVPacket* pkt);
     int flushHeldAudio();
@@ -455,7 +455,7 @@ int SmartCut::reencode(const std::vector<int64_t>& wanted) {
                 ++sent;
             }
             av_frame_unref(frame.get());
-            int rc = drainEncoder(enc.get(), false);
+            int rc = drainEncoder(enc.get());
             if (rc != MEDIA_CODE_SUCCESS) {
                 return rc;
             }
@@ -490,10 +490,10 @@ int SmartCut::reencode(const std::vector<int64_t>& wanted) {
     }
     m_stats.reencoded_frames += int64_t(sent);
     avcodec_send_frame(enc.get(), nullptr);
-    return drainEncoder(enc.get(), true);
+    return drainEncoder(enc.get());
 }
 
-int SmartCut::drainEncoder(AVCodecContext* enc, bool flush) {
+int SmartCut::drainEncoder(AVCodecContext* enc) {
     PacketPtr pkt(av_packet_alloc());
     if (!pkt) {
         return MEDIA_CODE_CODEC;
@@ -521,7 +521,6 @@ int SmartCut::drainEncoder(AVCodecContext* enc, bool flush) {
         if (rc != MEDIA_CODE_SUCCESS) {
             return rc;
         }
-        (void)flush;
     }
 }
 
