@@ -13,10 +13,6 @@
 #include <functional>
 #include <queue>
 
-extern "C" {
-#include <libavutil/opt.h>
-}
-
 namespace {
 
 constexpr int kOpenTimeoutMs = 10000;
@@ -185,7 +181,7 @@ CodecPtr SmartCut::openEncoder() {
     params += m_reorder == 0   ? ":bframes=0"
               : m_reorder == 1 ? ":bframes=2:b-pyramid=none"
                                : ":bframes=3:b-pyramid=normal";
-    if (src_kbps > 0 && std::string(profile) != "baseline") {
+    if (src_kbps > 0) {
         params +=
             ":vbv-maxrate=" + std::to_string(3 * src_kbps) + ":vbv-bufsize=" + std::to_string(6 * src_kbps);
     }
