@@ -151,8 +151,8 @@ int main(int argc, char** argv) {
         }
         for (int i = 4; i + 1 < args.size(); i += 2) {
             auto s = std::make_shared<_Segment>();
-            s->begin_time = args[i].toLongLong() * 1000;
-            s->end_time = args[i + 1].toLongLong() * 1000;
+            s->begin_time = qRound64(args[i].toDouble() * 1000);  // seconds, fractions allowed
+            s->end_time = qRound64(args[i + 1].toDouble() * 1000);
             s->id = QUuid::createUuid().toString();
             w->addSegment(s);
         }

@@ -4,6 +4,7 @@
 #include "MediaEdit.h"
 #include "MediaLog.h"
 #include "MediaPlayer.h"
+#include "MediaSmartCut.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -263,12 +264,33 @@ int MediaCore::runCrop(const std::string& source, const std::vector<CropRange>& 
         spans.push_back(MediaSpan{source, r.begin * 1000, end * 1000});
     }
     rc = mediaWriteAtomically(out, [&](const std::string& tmp) {
-        return transcode ? mediaEncode(spans, tmp, 0, 0, m_cancel) : mediaRemux(spans, tmp, m_cancel);
+        if (transcode) {
+            return mediaEncode(spans, tmp, 0, 0, m_cancel);
+        }
+        return cropExactly(spans, tmp);
     });
     if (rc == MEDIA_CODE_SUCCESS) {
         MLOG(MEDIA_LOG_INFO, "crop written:%s", out.c_str());
     }
     return rc;
+}
+
+// Smart cut where the source allows a sound splice, else an exact re-encode: never a piece holding
+// pictures from outside the asked stretch.
+int MediaCore::cropExactly(const std::vector<MediaSpan>& spans, const std::string& tmp) {
+    if (spans.size() == 1) {
+        SmartCutStats stats;
+        int rc = mediaSmartCut(spans[0], tmp, m_cancel, &stats);
+        if (rc == MEDIA_CODE_SUCCESS) {
+            MLOG(MEDIA_LOG_INFO, "exact cut: %lld picture(s) copied, %lld re-encoded",
+                 (long long)stats.copied_frames, (long long)stats.reencoded_frames);
+        }
+        if (rc != MEDIA_CODE_INCOMPATIBLE) {
+            return rc;
+        }
+    }
+    MLOG(MEDIA_LOG_INFO, "no sound splice possible in %s: the segment is re-encoded", spans[0].path.c_str());
+    return mediaEncode(spans, tmp, 0, 0, m_cancel);
 }
 
 int MediaCore::runMerge(const std::vector<std::string>& inputs, const std::string& outputName, int width,

@@ -2,6 +2,7 @@
 // The engine object: playback through MediaPlayer, probing on the calling thread, and crop / merge
 // jobs run one after another on the object's own worker thread.
 #include "IMediaCore.h"
+#include "MediaEdit.h"
 #include "MediaInput.h"
 
 #include <atomic>
@@ -57,6 +58,7 @@ private:
     int checkOutput(const std::string& outputName, std::string* outPath);
     int runCrop(const std::string& source, const std::vector<CropRange>& ranges,
                 const std::string& outputName, bool transcode);
+    int cropExactly(const std::vector<MediaSpan>& spans, const std::string& tmp);
     int runMerge(const std::vector<std::string>& inputs, const std::string& outputName, int width, int height,
                  bool transcode);
 

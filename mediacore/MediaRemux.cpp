@@ -43,6 +43,7 @@ int mediaRemux(const std::vector<MediaSpan>& spans, const std::string& out_path,
     AVStream* oast = nullptr;
     int64_t offset_us = 0;
     int64_t last_dts[2] = {AV_NOPTS_VALUE, AV_NOPTS_VALUE};
+    int64_t audio_cursor = AV_NOPTS_VALUE;  // end of the audio written so far, output time base
     PacketPtr pkt(av_packet_alloc());
     if (!pkt) {
         return MEDIA_CODE_CODEC;
@@ -138,11 +139,20 @@ int mediaRemux(const std::vector<MediaSpan>& spans, const std::string& out_path,
             int64_t dts = p->dts == AV_NOPTS_VALUE
                               ? pts
                               : av_rescale_q(p->dts - shift, iast->time_base, oast->time_base) + offset_a;
-            if (last_dts[1] != AV_NOPTS_VALUE && dts <= last_dts[1]) {
-                // Overlaps the audio of the previous span: drop it rather than break the timeline.
+            const int64_t odur = av_rescale_q(p->duration, iast->time_base, oast->time_base);
+            if (audio_cursor != AV_NOPTS_VALUE && audio_cursor - dts > odur / 2) {
+                // Overlaps the audio of the previous span by more than half a frame: dropped, so the
+                // sound stays within half a frame of its pictures at every join.
                 return MEDIA_CODE_SUCCESS;
             }
+            if (audio_cursor != AV_NOPTS_VALUE && std::llabs(dts - audio_cursor) <= odur / 2) {
+                // Spans meet within half a frame: the sound goes on without a gap or an overlap,
+                // still within half a frame of its pictures.
+                pts += audio_cursor - dts;
+                dts = audio_cursor;
+            }
             last_dts[1] = dts;
+            audio_cursor = dts + odur;
             audio_end_us = std::max(audio_end_us, pts_us + dur_us - base_us);
             p->pts = pts;
             p->dts = dts;
@@ -320,7 +330,14 @@ int mediaRemux(const std::vector<MediaSpan>& spans, const std::string& out_path,
                  (long long)span.end_us, in.path().c_str());
             return MEDIA_CODE_READ;
         }
-        offset_us += std::max(video_end_us, audio_end_us);
+        // The next span starts where the pictures end when the sound ends within one audio frame of
+        // them (cut rounding), so that many short pieces add up to exactly their pictures' length.
+        const int64_t audio_frame_us =
+            (iast && iast->codecpar->frame_size > 0 && iast->codecpar->sample_rate > 0)
+                ? int64_t(iast->codecpar->frame_size) * 1000000 / iast->codecpar->sample_rate
+                : 0;
+        offset_us += audio_end_us <= video_end_us + audio_frame_us ? video_end_us
+                                                                   : std::max(video_end_us, audio_end_us);
     }
     return out.finish();
 }

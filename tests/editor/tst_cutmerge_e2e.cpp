@@ -13,6 +13,7 @@
 #include <atomic>
 
 #include "DataWrapper.h"
+#include "FrameOracle.h"
 #include "TestSupport.h"
 #include "supzip.h"
 
@@ -86,6 +87,20 @@ qint64 roundSecond(qint64 ms) {
     return q * 1000;
 }
 
+// Identity of an event across the cut (its time changes): chat text and speaker, a page change's
+// server time, a drawing's id.
+QString eventKey(const QString& list, const QJsonObject& o) {
+    if (list == "chatLog") {
+        return o.value("content").toString() + "|" + o.value("userId").toString();
+    }
+    if (list == "pageChange") {
+        return QString::number(o.value("serverTime").toDouble(), 'f', 0);
+    }
+    return QJsonDocument::fromJson(o.value("data").toString().toUtf8()).object().value("drawid").toString();
+}
+
+using Segments = QVector<QPair<qint64, qint64>>;
+
 }  // namespace
 
 class TestCutMergeE2E : public QObject {
@@ -93,6 +108,8 @@ class TestCutMergeE2E : public QObject {
 private slots:
     void initTestCase();
     void cutToTwoSegments();
+    void cutKeepsEventsWithTheirPictures_data();
+    void cutKeepsEventsWithTheirPictures();
     void mergeThreeKeepsEncryption();
     void mergeOfPlainPackagesIsPlain();
     void sessionDroppedDuringReadCleansUp();
@@ -210,6 +227,107 @@ void TestCutMergeE2E::cutToTwoSegments() {
     w.reset();
     QVERIFY(!QFileInfo::exists(workspace));
     QVERIFY(!QFileInfo::exists(editDir));
+}
+
+// A cut through the session for several key-frame intervals: the new video shows exactly the
+// source pictures of the segments (cut oracle), and every chat line, page change and drawing said
+// inside a segment is replayed when the new video shows its own picture, to within the whole-second
+// rounding of meta.json.
+void TestCutMergeE2E::cutKeepsEventsWithTheirPictures_data() {
+    QTest::addColumn<int>("gop");
+    QTest::addColumn<bool>("audio");
+    QTest::addColumn<Segments>("segs");
+    const Segments three{{1520, 5040}, {9960, 14000}, {20040, 26520}};
+    QTest::newRow("key frames every 1 s") << 25 << true << three;
+    QTest::newRow("key frames every 4 s") << 100 << true << three;
+    QTest::newRow("key frames every 10 s, no audio") << 250 << false << three;
+    Segments twenty;
+    for (int i = 0; i < 20; ++i) {
+        twenty.push_back({i * 1400 + 120, i * 1400 + 800});
+    }
+    QTest::newRow("20 segments") << 50 << true << twenty;
+}
+
+void TestCutMergeE2E::cutKeepsEventsWithTheirPictures() {
+    QFETCH(int, gop);
+    QFETCH(bool, audio);
+    QFETCH(Segments, segs);
+    const QString src = m_dir.path() + QStringLiteral("/events_%1_%2.vrk").arg(gop).arg(int(audio));
+    QStringList args{"--duration", "30", "--size", "160x120", "--gop", QString::number(gop)};
+    if (!audio) {
+        args << "--no-audio";
+    }
+    QVERIFY(QFileInfo::exists(src) || testsupport::makeSample(src, args));
+    QTemporaryDir srcDir;
+    QCOMPARE(testsupport::runProgram("unzip", {"-q", src, "-d", srcDir.path()}), 0);
+    const QJsonObject srcMeta = readMeta(srcDir.path());
+
+    auto w = openSession(src, false);
+    QVERIFY(w);
+    w->initMediaCore(0);
+    QVector<std::shared_ptr<_Segment>> held;
+    for (int i = 0; i < segs.size(); ++i) {
+        auto seg = std::make_shared<_Segment>();
+        held << seg;
+        seg->begin_time = segs[i].first;
+        seg->end_time = segs[i].second;
+        seg->id = QStringLiteral("s%1").arg(i, 2, 10, QLatin1Char('0'));
+        QVERIFY(w->tryAddSegment(seg));
+    }
+    const QString out = m_dir.path() + "/events_cut.vrk";
+    QFile::remove(out);
+    QCOMPARE(int(w->save(out)), 0);
+    QTemporaryDir outDir;
+    QCOMPARE(testsupport::runProgram("unzip", {"-q", out, "-d", outDir.path()}), 0);
+    // Each piece measured as long as its segment (within one picture), so the lengths add up to the
+    // new video's.
+    qint64 measured = 0;
+    for (const auto& seg : held) {
+        QVERIFY2(qAbs(seg->actual_duration - (seg->end_time - seg->begin_time)) <= 40,
+                 qPrintable(QString::number(seg->actual_duration)));
+        measured += seg->actual_duration;
+    }
+    QVERIFY(qAbs(testsupport::ffprobeDurationMs(outDir.path() + "/c.mp4") - measured) <= 40);
+
+    const QVector<QByteArray> srcPics = frameoracle::pictures(srcDir.path() + "/c.mp4");
+    const QVector<int> shown = frameoracle::match(frameoracle::pictures(outDir.path() + "/c.mp4"), srcPics);
+    QCOMPARE(shown, frameoracle::expected(segs, 25, srcPics.size()));
+
+    const QJsonObject meta = readMeta(outDir.path());
+    int checked = 0;
+    for (const QString list : {"chatLog", "pageChange", "draw"}) {
+        QMultiHash<QString, qint64> srcTimes;
+        for (const QJsonValue& v : srcMeta.value(list).toArray()) {
+            srcTimes.insert(eventKey(list, v.toObject()), qint64(v.toObject().value("time").toInt()) * 1000);
+        }
+        for (const QJsonValue& v : meta.value(list).toArray()) {
+            const QList<qint64> at = srcTimes.values(eventKey(list, v.toObject()));
+            if (at.size() != 1) {
+                continue;  // not one event of the source: no single moment to compare with
+            }
+            const qint64 t = at.first();
+            bool inside = false;
+            for (const auto& s : segs) {
+                inside = inside || (t >= s.first && t < s.second);
+            }
+            if (!inside) {
+                continue;  // carried over from a gap to the start of the next segment
+            }
+            // Where the new video shows the event's own picture, against when the event is replayed.
+            const qint64 newMs = qint64(v.toObject().value("time").toInt()) * 1000;
+            const int own = shown.indexOf(int(t * 25 / 1000));
+            QVERIFY2(own >= 0, qPrintable(QStringLiteral("picture of %1 ms missing").arg(t)));
+            QVERIFY2(
+                qAbs(qint64(own) * 40 - newMs) <= 540,
+                qPrintable(QStringLiteral("%1 event of %2 ms replayed at %3 ms, its picture shown at %4 ms")
+                               .arg(list)
+                               .arg(t)
+                               .arg(newMs)
+                               .arg(qint64(own) * 40)));
+            ++checked;
+        }
+    }
+    QVERIFY(checked >= segs.size() / 2);
 }
 
 void TestCutMergeE2E::mergeThreeKeepsEncryption() {

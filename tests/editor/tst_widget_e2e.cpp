@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTableWidget>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include "CSettings.h"
@@ -14,6 +15,7 @@
 #include "ResourceEditWidget.h"
 #include "ResourceMergeWidget.h"
 #include "TaskSupport.h"
+#include "FrameOracle.h"
 #include "tst_widget_support.h"
 
 using namespace widgettest;
@@ -203,6 +205,16 @@ void EndToEndTest::cutFromMainWindow() {
     QVERIFY(planned > 25000 && planned < 35000);
     const qint64 duration = testsupport::ffprobeDurationMs(result->getRootItem()->video_path);
     QVERIFY2(duration >= planned - 500 && duration <= planned + 2500, qPrintable(QString::number(duration)));
+    // The cut oracle: the new video shows exactly the source pictures of the two stretches, in order.
+    QTemporaryDir srcDir;
+    QCOMPARE(testsupport::runProgram(QStringLiteral("unzip"), {"-q", m_cut_source, "-d", srcDir.path()}), 0);
+    const QVector<QByteArray> srcPics = frameoracle::pictures(srcDir.path() + QStringLiteral("/c.mp4"));
+    QVector<QPair<qint64, qint64>> stretches;
+    for (const auto& s : segments) {
+        stretches.push_back({s.first, s.second});
+    }
+    QCOMPARE(frameoracle::match(frameoracle::pictures(result->getRootItem()->video_path), srcPics),
+             frameoracle::expected(stretches, 10, srcPics.size()));
 
     auto source = readMeta(m_cut_source);
     QVERIFY(source);
