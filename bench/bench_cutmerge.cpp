@@ -3,7 +3,7 @@
 //
 //   bench_cutmerge cut OUT.vrk SOURCE.vrk BEGIN_S END_S [BEGIN_S END_S ...]
 //   bench_cutmerge merge OUT.vrk INPUT.vrk INPUT.vrk [...]
-//   bench_cutmerge read META.json          (reading alone: time, event count)
+//   bench_cutmerge read META.json [OUT.json]   (reading alone, and writing it back: times, event count)
 //
 // Prints "phase seconds" lines. Inside save and merge, the trimming, the writing of meta.json and the
 // packing are told apart by the log lines that open them.
@@ -157,7 +157,7 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     flog_set_callback(quietLog, nullptr);
     const QStringList args = app.arguments();
-    if (args.size() == 3 && args[1] == "read") {
+    if ((args.size() == 3 || args.size() == 4) && args[1] == "read") {
         const double t = now();
         const std::shared_ptr<_RootItem> root = JsonResourceParse::parseFile(args[2]);
         const double read = now() - t;
@@ -167,6 +167,14 @@ int main(int argc, char** argv) {
         }
         const _MetaItem& m = *root->datas->meta_item;
         std::printf("read %.2f\n", read);
+        if (args.size() == 4) {
+            const double w = now();
+            if (!JsonResourceParse::saveFile(root, args[3])) {
+                std::fprintf(stderr, "write failed\n");
+                return 3;
+            }
+            std::printf("write %.2f\n", now() - w);
+        }
         std::printf("events %d\n", m.draw.size() + m.animation.size() + m.pageChange.size() +
                                        m.answer.size() + m.question.size() + m.chatLog.size());
         return 0;
