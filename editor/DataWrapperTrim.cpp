@@ -200,7 +200,7 @@ private:
 // A document page, as draw events and page changes name it.
 using PageKey = QPair<QString, qint16>;
 
-// Moves the kept element at `from` down to `to` (to <= from); the tail is cut off afterwards.
+// Moves a kept element over a slot whose event was dropped; the unused end is cut off afterwards.
 template <typename T>
 void keepAt(QList<std::shared_ptr<T>>& list, int from, int to) {
     if (from != to) {
