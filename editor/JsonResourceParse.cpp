@@ -1876,11 +1876,38 @@ private:
         return skip();
     }
 
+    // At '['. The points of a free-hand line; an element that is not an object gives (0, 0).
+    bool readPoints(std::vector<QPointF>& points) {
+        points.clear();
+        return array([&]() {
+            double x = 0.0;
+            double y = 0.0;
+            if (at('{')) {
+                if (!object(
+                        [&](const Key& k) {
+                            if (KEY(k, "x"))
+                                return readNumText(&x);
+                            if (KEY(k, "y"))
+                                return readNumText(&y);
+                            return skip();
+                        },
+                        nullptr)) {
+                    return false;
+                }
+            } else if (!skip()) {
+                return false;
+            }
+            points.emplace_back(x, y);
+            return true;
+        });
+    }
+
     // The decoded "data" object of a draw event. "page" and "draw" depend on the final "type", so
     // their last values are kept and read once the object is complete.
     bool drawData(_DrawData& d, int* members) {
         Value page;
         Value draw;
+        std::vector<QPointF>& points = m_scratch->points;
         const bool parsed = object(
             [&](const Key& k) {
                 if (KEY(k, "alpha"))
@@ -1889,8 +1916,14 @@ private:
                     return readInt(&d.color);
                 if (KEY(k, "docid"))
                     return readStr(&d.docid);
-                if (KEY(k, "draw"))
-                    return value(&draw);
+                if (KEY(k, "draw")) {
+                    // An array is read as points at once (whatever the type turns out to be); an
+                    // object is kept for the shape, which depends on the final type.
+                    if (!at('['))
+                        return value(&draw);
+                    draw.kind = Array;
+                    return readPoints(points);
+                }
                 if (KEY(k, "drawid"))
                     return readStr(&d.drawid);
                 if (KEY(k, "drawtime"))
@@ -1920,32 +1953,6 @@ private:
         }
 
         if (draw.kind == Array) {
-            FastReader sub(draw.begin, draw.end, m_scratch);
-            std::vector<QPointF>& points = m_scratch->points;
-            points.clear();
-            const bool ok = sub.array([&]() {
-                double x = 0.0;
-                double y = 0.0;
-                if (sub.at('{')) {
-                    if (!sub.object(
-                            [&](const Key& k) {
-                                if (KEY(k, "x"))
-                                    return sub.readNumText(&x);
-                                if (KEY(k, "y"))
-                                    return sub.readNumText(&y);
-                                return sub.skip();
-                            },
-                            nullptr)) {
-                        return false;
-                    }
-                } else if (!sub.skip()) {
-                    return false;
-                }
-                points.emplace_back(x, y);
-                return true;
-            });
-            if (!ok)
-                return false;
             // Sized once: the list keeps no spare capacity.
             d.points.reserve(int(points.size()));
             for (const QPointF& point : points) {
