@@ -170,7 +170,7 @@ cpu() { awk -F': ' '/User time/ { u = $2 } /System time/ { s = $2 } END { printf
 peak() { awk -F': ' '/Maximum resident/ { printf "%d", $2 / 1024 }' "$1.time"; }
 
 echo
-echo "class packages (machine load before: $(cut -d, -f3- /proc/loadavg 2>/dev/null || true); $(uptime))"
+echo "class packages; machine before: $(uptime)"
 printf '%-7s %9s %8s %-6s %7s %7s %8s %8s %7s %7s %7s %7s %7s\n' class events meta_MB task wall_s cpu_s peak_MB \
     peak/meta read_s trim_s write_s pack_s join_s
 for c in $CLASSES; do
@@ -202,6 +202,7 @@ for c in $CLASSES; do
         "$(ph "$R/merge.phases" write)" "$(ph "$R/merge.phases" pack)" "$(ph "$R/merge.phases" join)"
     rm -f "$R/in1.vrk" "$R/in2.vrk" "$R/cut.vrk" "$R/merged.vrk"
 done
+echo "machine after: $(uptime)"
 echo "(wall and cpu include unpacking, the fixed one-second pause before each read, and the engine;"
 echo " peak/meta is the peak memory over the meta.json size of the input (merge: both inputs);"
 echo " read is measured alone; for merge, trim_s is the shifting and appending of the event lists)"
