@@ -3,8 +3,10 @@
 //
 //   bench_cutmerge cut OUT.vrk SOURCE.vrk BEGIN_S END_S [BEGIN_S END_S ...]
 //   bench_cutmerge merge OUT.vrk INPUT.vrk INPUT.vrk [...]
+//   bench_cutmerge read META.json [OUT.json]   (reading alone, and writing it back: times, event count)
 //
-// Prints "phase seconds" lines.
+// Prints "phase seconds" lines. Inside save and merge, the trimming, the writing of meta.json and the
+// packing are told apart by the log lines that open them.
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -13,11 +15,13 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <future>
 #include <mutex>
 
 #include "DataWrapper.h"
 #include "FLog.h"
+#include "JsonResourceParse.h"
 
 namespace {
 
@@ -35,6 +39,7 @@ public:
     double cropSeconds = 0;
     double joinSeconds = 0;
     double transcodeSeconds = 0;
+    double joinStart = 0;
     double joinEnd = 0;
     int crops = 0;
 
@@ -66,6 +71,7 @@ public:
     void startMediaMerge(const std::vector<std::string>& inputs, const std::string& name, int width,
                          int height, bool transcode) override {
         mark();
+        joinStart = now();
         m_core->startMediaMerge(inputs, name, width, height, transcode);
     }
 
@@ -122,7 +128,23 @@ std::shared_ptr<DataWrapper> open(const QString& path, bool keepEncrypt, double*
     return w;
 }
 
+// Moments at which the log lines that open a phase of save or merge were seen.
+struct PhaseMarks {
+    double trim = 0;
+    double write = 0;
+    double pack = 0;
+};
+PhaseMarks g_marks;
+
 void quietLog(int level, const char* format, va_list args, void*) {
+    if (std::strstr(format, "update select item page change.")) {
+        g_marks.trim = now();
+    } else if (std::strstr(format, "]dir=%s")) {
+        g_marks.write = now();
+        return;
+    } else if (std::strstr(format, "] compress dirs:")) {
+        g_marks.pack = now();
+    }
     if (level <= FLOG_ERROR) {
         std::vfprintf(stderr, format, args);
         std::fputc('\n', stderr);
@@ -135,8 +157,31 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     flog_set_callback(quietLog, nullptr);
     const QStringList args = app.arguments();
+    if ((args.size() == 3 || args.size() == 4) && args[1] == "read") {
+        const double t = now();
+        const std::shared_ptr<_RootItem> root = JsonResourceParse::parseFile(args[2]);
+        const double read = now() - t;
+        if (!root || !root->datas || !root->datas->meta_item) {
+            std::fprintf(stderr, "read failed\n");
+            return 2;
+        }
+        const _MetaItem& m = *root->datas->meta_item;
+        std::printf("read %.2f\n", read);
+        if (args.size() == 4) {
+            const double w = now();
+            if (!JsonResourceParse::saveFile(root, args[3])) {
+                std::fprintf(stderr, "write failed\n");
+                return 3;
+            }
+            std::printf("write %.2f\n", now() - w);
+        }
+        std::printf("events %d\n", m.draw.size() + m.animation.size() + m.pageChange.size() +
+                                       m.answer.size() + m.question.size() + m.chatLog.size());
+        return 0;
+    }
     if (args.size() < 4 || (args[1] != "cut" && args[1] != "merge")) {
-        std::fprintf(stderr, "usage: %s cut OUT SOURCE B E [B E ...] | merge OUT IN IN [...]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s cut OUT SOURCE B E [B E ...] | merge OUT IN IN [...] | read META\n",
+                     argv[0]);
         return 1;
     }
     const QString out = args[2];
@@ -170,6 +215,9 @@ int main(int argc, char** argv) {
         std::printf("join %.2f\n", engine->joinSeconds);
         std::printf("transcode %.2f\n", engine->transcodeSeconds);
         std::printf("trim_write_pack %.2f\n", saveEnd - engine->joinEnd);
+        std::printf("trim %.2f\n", g_marks.write - g_marks.trim);
+        std::printf("write %.2f\n", g_marks.pack - g_marks.write);
+        std::printf("pack %.2f\n", saveEnd - g_marks.pack);
         std::printf("save %.2f\n", saveEnd - saveStart);
         std::printf("total %.2f\n", now() - start);
         std::printf("total_without_read_pause %.2f\n", now() - start - 1.0);
@@ -205,6 +253,9 @@ int main(int argc, char** argv) {
     std::printf("unpack %.2f\n", unpack);
     std::printf("join %.2f\n", engine->joinSeconds);
     std::printf("write_pack %.2f\n", mergeEnd - engine->joinEnd);
+    std::printf("shift_append %.2f\n", engine->joinStart - mergeStart);
+    std::printf("write %.2f\n", g_marks.pack - g_marks.write);
+    std::printf("pack %.2f\n", mergeEnd - g_marks.pack);
     std::printf("merge %.2f\n", mergeEnd - mergeStart);
     std::printf("total %.2f\n", now() - start);
     std::printf("total_without_read_pause %.2f\n", now() - start - pauses);

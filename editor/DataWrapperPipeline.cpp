@@ -28,10 +28,22 @@ std::string engineDir(const QString& path) {
     return native.toLocal8Bit().toStdString();
 }
 
+// Shifts the input's events onto the joined timeline and appends them in the same pass; the records
+// are shared, only the list grows (once, to its final size).
 template <typename T>
-void shiftTimes(QList<std::shared_ptr<T>>& list, qint64 offset) {
-    for (auto& item : list) {
+void appendShifted(QList<std::shared_ptr<T>>& into, const QList<std::shared_ptr<T>>& from, qint64 offset) {
+    const bool share = into.isEmpty();
+    if (!share) {
+        into.reserve(into.size() + from.size());
+    }
+    for (const auto& item : from) {
         item->time = static_cast<qint32>(item->time + offset);
+        if (!share) {
+            into.append(item);
+        }
+    }
+    if (share) {
+        into = from;  // one list shared until either side changes
     }
 }
 
@@ -264,18 +276,12 @@ qint16 DataWrapper::merge(QList<std::shared_ptr<DataWrapper>> others, int width,
         }
         std::shared_ptr<_RootItem> other = w->getRootItem();
         _MetaItem& wm = *other->datas->meta_item;
-        shiftTimes(wm.draw, offset);
-        shiftTimes(wm.animation, offset);
-        shiftTimes(wm.pageChange, offset);
-        shiftTimes(wm.answer, offset);
-        shiftTimes(wm.question, offset);
-        shiftTimes(wm.chatLog, offset);
-        meta.draw.append(wm.draw);
-        meta.animation.append(wm.animation);
-        meta.pageChange.append(wm.pageChange);
-        meta.answer.append(wm.answer);
-        meta.question.append(wm.question);
-        meta.chatLog.append(wm.chatLog);
+        appendShifted(meta.draw, wm.draw, offset);
+        appendShifted(meta.animation, wm.animation, offset);
+        appendShifted(meta.pageChange, wm.pageChange, offset);
+        appendShifted(meta.answer, wm.answer, offset);
+        appendShifted(meta.question, wm.question, offset);
+        appendShifted(meta.chatLog, wm.chatLog, offset);
         inputs.push_back(enginePath(other->video_path));
         offset += w->getDuration();
         // Copy the input's page images into this edit directory through a view of its root: the

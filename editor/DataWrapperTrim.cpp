@@ -2,7 +2,13 @@
 #define FLOG_SOURCE "editor/DataWrapper"
 #include "DataWrapper.h"
 
+#include <QHash>
+#include <QPair>
+#include <QSet>
+
+#include <algorithm>
 #include <cstdlib>
+#include <vector>
 
 #include "FLog.h"
 
@@ -102,8 +108,10 @@ void DataWrapper::updateActualDuration(const QString& id, qint64 ms) {
 
 // ---- trimming ----
 
+namespace {
+
 // A measured piece length is trusted only within 3 seconds of the requested stretch.
-qint64 DataWrapper::segmentLength(const _Segment& segment) const {
+qint64 trustedLength(const _Segment& segment) {
     const qint64 planned = segment.end_time - segment.begin_time;
     if (segment.actual_duration > 0 && std::llabs(planned - segment.actual_duration) < 3000) {
         return segment.actual_duration;
@@ -111,47 +119,130 @@ qint64 DataWrapper::segmentLength(const _Segment& segment) const {
     return planned;
 }
 
-bool DataWrapper::mapTime(qint64 t, qint64& mapped) {
-    mapped = 0;
-    const QVector<std::shared_ptr<_Segment>> segments = sortedSegments();
-    for (const auto& s : segments) {
-        if (t > s->end_time) {
-            mapped += segmentLength(*s);
-            continue;
+// The segments in ascending begin order with running sums, so that each event finds its segment by
+// binary search instead of walking the list. Running maxima of the ends keep the answers exactly
+// those of a walk from the front, even for segments that overlap.
+class SegmentTimeline {
+public:
+    explicit SegmentTimeline(const QVector<std::shared_ptr<_Segment>>& sorted) {
+        const int n = sorted.size();
+        m_begin.reserve(n);
+        m_end.reserve(n);
+        m_before.reserve(n + 1);
+        m_reach_end.reserve(n);
+        m_reach_any.reserve(n);
+        qint64 sum = 0;
+        for (int k = 0; k < n; ++k) {
+            const _Segment& s = *sorted.at(k);
+            m_begin.push_back(s.begin_time);
+            m_end.push_back(s.end_time);
+            m_before.push_back(sum);
+            sum += trustedLength(s);
+            const qint64 any = std::max(s.begin_time, s.end_time);
+            m_reach_end.push_back(k == 0 ? s.end_time : std::max(m_reach_end.back(), s.end_time));
+            m_reach_any.push_back(k == 0 ? any : std::max(m_reach_any.back(), any));
         }
-        if (s->begin_time <= t && t < s->end_time) {
-            mapped = roundToSecond(mapped + t - s->begin_time);
+        m_before.push_back(sum);
+    }
+
+    // Old time to new timeline; true when t lies inside a kept segment.
+    bool map(qint64 t, qint64& mapped) const {
+        // The first segment that t does not lie after.
+        const size_t k =
+            size_t(std::lower_bound(m_reach_end.begin(), m_reach_end.end(), t) - m_reach_end.begin());
+        mapped = m_before[k];
+        if (k == m_end.size()) {
+            return false;
+        }
+        if (m_begin[k] <= t && t < m_end[k]) {
+            mapped = roundToSecond(mapped + t - m_begin[k]);
             return true;
         }
-        if (t == s->end_time) {
-            mapped += s->end_time - s->begin_time;
+        if (t == m_end[k]) {
+            // The planned length, even when a measured one exists; left unrounded.
+            mapped += m_end[k] - m_begin[k];
             return false;
         }
         mapped = roundToSecond(mapped);
         return false;
     }
-    return false;
+
+    // New time of a kept draw event: a time equal to a segment's end counts as inside it, and the
+    // result is always rounded.
+    qint64 drawTime(qint64 t) const {
+        const size_t k =
+            size_t(std::lower_bound(m_reach_any.begin(), m_reach_any.end(), t) - m_reach_any.begin());
+        qint64 acc = m_before[k];
+        if (k < m_begin.size() && t > m_begin[k]) {
+            acc += t - m_begin[k];
+        }
+        return roundToSecond(acc);
+    }
+
+    // The end of the first segment that begins after t; false when there is none.
+    bool nextBeginAfter(qint64 t, qint64* end) const {
+        const auto it = std::upper_bound(m_begin.begin(), m_begin.end(), t);
+        if (it == m_begin.end()) {
+            return false;
+        }
+        *end = m_end[size_t(it - m_begin.begin())];
+        return true;
+    }
+
+private:
+    std::vector<qint64> m_begin;
+    std::vector<qint64> m_end;
+    std::vector<qint64> m_before;     // summed lengths of the segments before index k; total at the end
+    std::vector<qint64> m_reach_end;  // largest end among segments 0..k
+    std::vector<qint64> m_reach_any;  // largest of begin and end among segments 0..k
+};
+
+// A document page, as draw events and page changes name it.
+using PageKey = QPair<QString, qint16>;
+
+// Moves a kept element over a slot whose event was dropped; the unused end is cut off afterwards.
+template <typename T>
+void keepAt(QList<std::shared_ptr<T>>& list, int from, int to) {
+    if (from != to) {
+        list[to] = std::move(list[from]);
+    }
 }
 
+}  // namespace
+
+qint64 DataWrapper::segmentLength(const _Segment& segment) const {
+    return trustedLength(segment);
+}
+
+bool DataWrapper::mapTime(qint64 t, qint64& mapped) {
+    return SegmentTimeline(sortedSegments()).map(t, mapped);
+}
+
+// One pass over the list: each event is decided from itself and the events after it (still at
+// their old times), kept events are moved down over the dropped ones, and the tail is cut once.
+// `i` in the log lines is the event's index as if each drop had been removed at once.
 template <typename T>
 void DataWrapper::updateSelectItem(QList<std::shared_ptr<T>>& list) {
-    const QVector<std::shared_ptr<_Segment>> segments = sortedSegments();
+    const SegmentTimeline timeline(sortedSegments());
     const qint64 maxEnd = maxSegmentEnd();
-    int i = 0;
-    while (i < list.size()) {
-        const std::shared_ptr<T> cur = list.at(i);
+    const int n = list.size();
+    int kept = 0;
+    int runEnd = 0;  // first index after the run of equal times measured last
+    for (int k = 0; k < n; ++k) {
+        T* const cur = list.at(k).get();
+        const int i = kept;
         FLOG(FLOG_DEBUG, "%s cur_item time_ms is %d.", "DataWrapper::updateSelectItem", cur->time);
         qint64 m = 0;
-        if (mapTime(cur->time, m)) {
+        if (timeline.map(cur->time, m)) {
             FLOG(FLOG_DEBUG, "cur item time_ms set %lld.", static_cast<long long>(m));
             cur->time = static_cast<qint32>(m);
-            ++i;
+            keepAt(list, k, kept++);
             continue;
         }
         bool keep = false;
         if (cur->time >= maxEnd) {
             keep = false;
-        } else if (i == list.size() - 1) {
+        } else if (k == n - 1) {
             FLOG(FLOG_DEBUG, "%d cur_item time ms is %d , begin_time is %d.", i, cur->time,
                  static_cast<int>(m));
             if (m < 0) {
@@ -161,16 +252,10 @@ void DataWrapper::updateSelectItem(QList<std::shared_ptr<T>>& list) {
             }
             keep = true;
         } else {
-            const std::shared_ptr<T> next = list.at(i + 1);
-            std::shared_ptr<_Segment> following;
-            for (const auto& s : segments) {
-                if (s->begin_time > cur->time) {
-                    following = s;
-                    break;
-                }
-            }
+            const T* const next = list.at(k + 1).get();
+            qint64 followingEnd = 0;
             qint64 m2 = 0;
-            if (following && following->end_time <= next->time) {
+            if (timeline.nextBeginAfter(cur->time, &followingEnd) && followingEnd <= next->time) {
                 // cur stays in force during the whole of the following segment.
                 if (m < 0) {
                     FLOG(FLOG_DEBUG,
@@ -180,7 +265,7 @@ void DataWrapper::updateSelectItem(QList<std::shared_ptr<T>>& list) {
                     m = 0;
                 }
                 keep = true;
-            } else if (mapTime(next->time, m2)) {
+            } else if (timeline.map(next->time, m2)) {
                 if (m2 == m) {
                     FLOG(FLOG_DEBUG, "next begin time is selected remove i %d", i);
                     keep = false;
@@ -192,12 +277,15 @@ void DataWrapper::updateSelectItem(QList<std::shared_ptr<T>>& list) {
                     keep = true;
                 }
             } else if (next->time == cur->time) {
-                int j = i + 1;
-                while (j < list.size() && list.at(j)->time == cur->time) {
-                    ++j;
+                // Every event of a run of equal times sees the same first later time.
+                if (runEnd <= k) {
+                    runEnd = k + 1;
+                    while (runEnd < n && list.at(runEnd)->time == cur->time) {
+                        ++runEnd;
+                    }
                 }
                 qint64 m3 = 0;
-                if (j < list.size() && mapTime(list.at(j)->time, m3)) {
+                if (runEnd < n && timeline.map(list.at(runEnd)->time, m3)) {
                     if (m < 0) {
                         FLOG(FLOG_DEBUG, "cur_item time ms less than 0 i :%d .", i);
                         m = 0;
@@ -212,11 +300,13 @@ void DataWrapper::updateSelectItem(QList<std::shared_ptr<T>>& list) {
         }
         if (keep) {
             cur->time = static_cast<qint32>(m);
-            ++i;
+            keepAt(list, k, kept++);
         } else {
             FLOG(FLOG_DEBUG, "remove index is :%d.", i);
-            list.removeAt(i);
         }
+    }
+    if (kept < n) {
+        list.erase(list.begin() + kept, list.end());
     }
 }
 
@@ -226,75 +316,66 @@ template void DataWrapper::updateSelectItem<_AnswerItem>(QList<std::shared_ptr<_
 template void DataWrapper::updateSelectItem<_QuestionItem>(QList<std::shared_ptr<_QuestionItem>>&);
 template void DataWrapper::updateSelectItem<_ChatLogItem>(QList<std::shared_ptr<_ChatLogItem>>&);
 
+// Walks the draw list backwards. A draw event is kept when its page is among the kept page changes
+// and it lies inside a segment, or lies in a gap with no clear of that page at or after its time
+// later in the list (a clear in a gap therefore wipes itself). The later clears are held as the
+// latest clear time per page, taken after their own re-timing, as the events compare them then.
 void DataWrapper::updateSelectDrawItem(const QList<std::shared_ptr<_PageChangeItem>>& pageChanges) {
     std::shared_ptr<_RootItem> root = m_root_item;
     if (!root || !root->datas || !root->datas->meta_item) {
         return;
     }
     QList<std::shared_ptr<_DrawItem>>& draws = root->datas->meta_item->draw;
-    const QVector<std::shared_ptr<_Segment>> segments = sortedSegments();
+    const SegmentTimeline timeline(sortedSegments());
     const qint64 maxEnd = maxSegmentEnd();
-    QList<std::shared_ptr<_DrawItem>> clears;
-    for (int i = draws.size() - 1; i >= 0; --i) {
-        const std::shared_ptr<_DrawItem> d = draws.at(i);
+    QSet<PageKey> shown;
+    for (const auto& p : pageChanges) {
+        if (p) {
+            shown.insert(PageKey(p->docId, p->pageNum));
+        }
+    }
+    const bool anyPage = !shown.isEmpty();
+    QHash<PageKey, qint32> latestClear;
+    const int n = draws.size();
+    int front = n;  // kept events gather at [front, n)
+    for (int i = n - 1; i >= 0; --i) {
+        _DrawItem* const d = draws.at(i).get();
+        const bool isClear = anyPage && d->data.type == 0;
         bool keep = false;
-        for (const auto& p : pageChanges) {
-            if (!p) {
-                continue;
-            }
-            if (d->data.type == 0) {
-                FLOG(FLOG_DEBUG, "add draw clear %d time %d", d->pageNum, d->time);
-                clears.append(d);
-            }
-            if (d->data.type == 8) {
-                break;
-            }
-            if (d->time > maxEnd) {
-                break;
-            }
+        if (isClear) {
+            FLOG(FLOG_DEBUG, "add draw clear %d time %d", d->pageNum, d->time);
+        }
+        const PageKey key(d->data.docid, d->pageNum);
+        if (anyPage && d->data.type != 8 && d->time <= maxEnd && shown.contains(key)) {
             qint64 mapped = 0;
-            const bool inside = mapTime(d->time, mapped);
-            if (inside && d->data.docid == p->docId && d->pageNum == p->pageNum) {
+            if (timeline.map(d->time, mapped)) {
                 keep = true;
                 if (d->docName == QLatin1String("WhiteBorad")) {
                     FLOG(FLOG_DEBUG, "add white page %d", d->pageNum);
                 }
-                break;
+            } else if (!isClear) {
+                // In a gap on a kept page: stays unless a later clear wipes that page anyway.
+                const auto it = latestClear.constFind(key);
+                keep = it == latestClear.constEnd() || it.value() < d->time;
             }
-            if (inside) {
-                continue;
-            }
-            if (d->pageNum != p->pageNum || d->data.docid != p->docId) {
-                continue;
-            }
-            // In a gap on a kept page: stays unless a later clear wipes that page anyway.
-            keep = true;
-            for (const auto& c : clears) {
-                if (c->time >= d->time && c->data.docid == d->data.docid && c->pageNum == d->pageNum) {
-                    keep = false;
-                    break;
-                }
-            }
-            break;
         }
         if (!keep) {
             FLOG(FLOG_DEBUG, "remove item %d num %d time %d", i, d->pageNum, d->time);
-            draws.removeAt(i);
-            continue;
+        } else {
+            d->time = static_cast<qint32>(timeline.drawTime(d->time));
+            keepAt(draws, i, --front);
         }
-        // Unlike mapTime, a time equal to a segment's end counts as inside it here.
-        qint64 acc = 0;
-        for (const auto& s : segments) {
-            if (d->time <= s->begin_time) {
-                break;
+        if (isClear) {
+            auto it = latestClear.find(key);
+            if (it == latestClear.end()) {
+                latestClear.insert(key, d->time);
+            } else if (it.value() < d->time) {
+                it.value() = d->time;
             }
-            if (d->time <= s->end_time) {
-                acc += d->time - s->begin_time;
-                break;
-            }
-            acc += segmentLength(*s);
         }
-        d->time = static_cast<qint32>(roundToSecond(acc));
+    }
+    if (front > 0) {
+        draws.erase(draws.begin(), draws.begin() + front);
     }
 }
 

@@ -20,6 +20,11 @@
 #include <cstdio>
 #include <limits>
 
+#ifdef Q_OS_UNIX
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
+
 #include <log4cplus/logger.h>
 #include <log4cplus/loggingmacros.h>
 
@@ -396,6 +401,16 @@ public:
     TextBuffer m_out;
     std::unique_ptr<DocumentWriter> m_inner;  // reused buffer for the "data" texts
 
+    // When set, the text goes out to `device` piece by piece between records instead of being
+    // held whole (a long class's document is hundreds of megabytes); the first failed write
+    // stops the output and is reported by finish().
+    void streamTo(QIODevice* device) { m_device = device; }
+    static constexpr int kSpillBytes = 4 << 20;
+    bool finish() {
+        spill(0);
+        return !m_failed;
+    }
+
     void root(const _RootItem& root) {
         m_out += "{\"datas\":";
         datas(root.datas);
@@ -407,6 +422,19 @@ public:
     }
 
 private:
+    QIODevice* m_device = nullptr;
+    bool m_failed = false;
+
+    void spill(int atLeast) {
+        if (!m_device || m_out.size() < atLeast) {
+            return;
+        }
+        if (!m_failed && m_device->write(m_out.constData(), m_out.size()) != m_out.size()) {
+            m_failed = true;
+        }
+        m_out.truncate(0);
+    }
+
     static char hex(uint v) { return char(v < 10 ? '0' + v : 'a' + v - 10); }
 
     // A JSON string as the toolkit writes it: UTF-8, with quote, backslash and control characters
@@ -660,6 +688,7 @@ private:
             }
             first = false;
             fn(*item);
+            spill(kSpillBytes);
         }
         m_out += ']';
     }
@@ -950,6 +979,45 @@ private:
 // toolkit's objects. Failure lines are collected and logged at the end, in the reference order, by
 // the reference readers themselves.
 
+// Texts that repeat across events (document ids and names, user names, avatars, roles, URLs, shape
+// ids) share one storage: a text seen recently is handed out again instead of a new copy, which in a
+// long class saves most of the per-event string allocations. Direct-mapped with a fixed number of
+// slots, so its own size does not grow with the document; texts that never repeat only pass through.
+class SharedTexts {
+public:
+    QString get(const char* s, size_t n) {
+        if (n == 0 || n > kMaxLength) {
+            return QString::fromUtf8(s, int(n));
+        }
+        // FNV-1a over the bytes.
+        quint32 h = 2166136261u;
+        for (size_t i = 0; i < n; ++i) {
+            h = (h ^ quint8(s[i])) * 16777619u;
+        }
+        Slot& slot = m_slots[(h ^ (h >> 15)) & (kSlots - 1)];
+        if (slot.bytes.size() != n || std::memcmp(slot.bytes.data(), s, n) != 0) {
+            slot.bytes.assign(s, n);
+            slot.text = QString::fromUtf8(s, int(n));
+        }
+        return slot.text;
+    }
+
+private:
+    static constexpr size_t kSlots = 8192;  // a power of two
+    static constexpr size_t kMaxLength = 200;
+    struct Slot {
+        std::string bytes;
+        QString text;
+    };
+    std::vector<Slot> m_slots = std::vector<Slot>(kSlots);
+};
+
+// What the readers of one document share: the repeated texts and scratch space.
+struct ReadScratch {
+    SharedTexts texts;
+    std::vector<QPointF> points;  // the points of one draw event
+};
+
 class FastReader {
 public:
     enum Kind { Null, False, True, Number, String, Object, Array };
@@ -965,7 +1033,13 @@ public:
     };
 
     // Thrown nowhere: every step returns false when the input leaves the accepted subset.
-    FastReader(const char* begin, const char* end) : m_p(begin), m_end(end) {}
+    FastReader(const char* begin, const char* end, ReadScratch* scratch)
+        : m_p(begin), m_end(end), m_scratch(scratch) {}
+
+    // For text mapped from a file: the pages already read are handed back to the system while the
+    // reading goes on (they are read from the file again should they be needed), so that a long
+    // class is not held twice, as text and as records. `begin` must be page-aligned.
+    void releaseBehind(const char* begin) { m_released = begin; }
 
     std::shared_ptr<_RootItem> root(bool* handled);
 
@@ -974,6 +1048,8 @@ private:
 
     const char* m_p;
     const char* m_end;
+    ReadScratch* m_scratch;
+    const char* m_released = nullptr;  // start of the mapped text not yet handed back; null: keep all
     int m_depth = 0;
     std::string m_unescaped;  // scratch for strings with escapes
     std::string m_key;        // scratch for keys with escapes
@@ -1434,11 +1510,19 @@ private:
         unescape(v.begin, v.end, m_unescaped);
         return QString::fromUtf8(m_unescaped.data(), int(m_unescaped.size()));
     }
+    // A record's text member: repeated texts share their storage.
+    QString sharedText(const Value& v) {
+        if (!v.escaped) {
+            return m_scratch->texts.get(v.begin, size_t(v.end - v.begin));
+        }
+        unescape(v.begin, v.end, m_unescaped);
+        return m_scratch->texts.get(m_unescaped.data(), m_unescaped.size());
+    }
     bool readStr(QString* out) {
         Value v;
         if (!value(&v))
             return false;
-        *out = v.kind == String ? text(v) : QString();
+        *out = v.kind == String ? sharedText(v) : QString();
         return true;
     }
     bool readId(QString* out) {
@@ -1552,8 +1636,23 @@ private:
             } else {
                 out->list.append(std::move(item));
             }
+            handBack();
             return true;
         });
+    }
+
+    // Between two events nothing refers to the text before the current position any more.
+    void handBack() {
+#ifdef Q_OS_UNIX
+        static const uintptr_t kPage = uintptr_t(sysconf(_SC_PAGESIZE));
+        constexpr ptrdiff_t kStep = 16 << 20;
+        if (!m_released || m_p - m_released < kStep) {
+            return;
+        }
+        const char* const to = reinterpret_cast<const char*>(uintptr_t(m_p) & ~(kPage - 1));
+        madvise(const_cast<char*>(m_released), size_t(to - m_released), MADV_DONTNEED);
+        m_released = to;
+#endif
     }
 
     // Reads an object member into a fresh record; *present is false for an empty or non-object value.
@@ -1777,11 +1876,38 @@ private:
         return skip();
     }
 
+    // At '['. The points of a free-hand line; an element that is not an object gives (0, 0).
+    bool readPoints(std::vector<QPointF>& points) {
+        points.clear();
+        return array([&]() {
+            double x = 0.0;
+            double y = 0.0;
+            if (at('{')) {
+                if (!object(
+                        [&](const Key& k) {
+                            if (KEY(k, "x"))
+                                return readNumText(&x);
+                            if (KEY(k, "y"))
+                                return readNumText(&y);
+                            return skip();
+                        },
+                        nullptr)) {
+                    return false;
+                }
+            } else if (!skip()) {
+                return false;
+            }
+            points.emplace_back(x, y);
+            return true;
+        });
+    }
+
     // The decoded "data" object of a draw event. "page" and "draw" depend on the final "type", so
     // their last values are kept and read once the object is complete.
     bool drawData(_DrawData& d, int* members) {
         Value page;
         Value draw;
+        std::vector<QPointF>& points = m_scratch->points;
         const bool parsed = object(
             [&](const Key& k) {
                 if (KEY(k, "alpha"))
@@ -1790,8 +1916,14 @@ private:
                     return readInt(&d.color);
                 if (KEY(k, "docid"))
                     return readStr(&d.docid);
-                if (KEY(k, "draw"))
-                    return value(&draw);
+                if (KEY(k, "draw")) {
+                    // An array is read as points at once (whatever the type turns out to be); an
+                    // object is kept for the shape, which depends on the final type.
+                    if (!at('['))
+                        return value(&draw);
+                    draw.kind = Array;
+                    return readPoints(points);
+                }
                 if (KEY(k, "drawid"))
                     return readStr(&d.drawid);
                 if (KEY(k, "drawtime"))
@@ -1821,37 +1953,18 @@ private:
         }
 
         if (draw.kind == Array) {
-            FastReader sub(draw.begin, draw.end);
-            const bool ok = sub.array([&]() {
-                double x = 0.0;
-                double y = 0.0;
-                if (sub.at('{')) {
-                    if (!sub.object(
-                            [&](const Key& k) {
-                                if (KEY(k, "x"))
-                                    return sub.readNumText(&x);
-                                if (KEY(k, "y"))
-                                    return sub.readNumText(&y);
-                                return sub.skip();
-                            },
-                            nullptr)) {
-                        return false;
-                    }
-                } else if (!sub.skip()) {
-                    return false;
-                }
-                d.points.append(QPointF(x, y));
-                return true;
-            });
-            if (!ok)
-                return false;
+            // Sized once: the list keeps no spare capacity.
+            d.points.reserve(int(points.size()));
+            for (const QPointF& point : points) {
+                d.points.append(point);
+            }
         }
         if (d.type == 3 || d.type == 4 || d.type == 5) {
             double x = 0, y = 0, w = 0, h = 0, wr = 0, hr = 0;
             qint32 size = 0;
             QString label;
             if (draw.kind == Object) {
-                FastReader sub(draw.begin, draw.end);
+                FastReader sub(draw.begin, draw.end, m_scratch);
                 const bool ok = sub.object(
                     [&](const Key& k) {
                         if (KEY(k, "x"))
@@ -1894,7 +2007,7 @@ private:
         } else {
             bytes.assign(v.begin, v.end);
         }
-        FastReader inner(bytes.data(), bytes.data() + bytes.size());
+        FastReader inner(bytes.data(), bytes.data() + bytes.size(), m_scratch);
         _DrawData d;
         int members = 0;
         inner.ws();
@@ -2091,7 +2204,14 @@ std::shared_ptr<_RootItem> JsonResourceParse::parseFile(const QString& path) {
         if (uchar* mapped = file.map(0, size)) {
             const QByteArray bytes =
                 QByteArray::fromRawData(reinterpret_cast<const char*>(mapped), int(size));
-            std::shared_ptr<_RootItem> root = parseBytes(bytes);
+            ReadScratch scratch;
+            FastReader reader(bytes.constData(), bytes.constData() + bytes.size(), &scratch);
+            reader.releaseBehind(bytes.constData());
+            bool handled = false;
+            std::shared_ptr<_RootItem> root = reader.root(&handled);
+            if (!handled) {
+                root = parseBytesReference(bytes);
+            }
             file.unmap(mapped);
             file.close();
             return root;
@@ -2104,8 +2224,9 @@ std::shared_ptr<_RootItem> JsonResourceParse::parseFile(const QString& path) {
 
 std::shared_ptr<_RootItem> JsonResourceParse::parseBytes(const QByteArray& bytes) {
     bool handled = false;
+    ReadScratch scratch;
     std::shared_ptr<_RootItem> root =
-        FastReader(bytes.constData(), bytes.constData() + bytes.size()).root(&handled);
+        FastReader(bytes.constData(), bytes.constData() + bytes.size(), &scratch).root(&handled);
     return handled ? root : parseBytesReference(bytes);
 }
 
@@ -2349,10 +2470,10 @@ bool JsonResourceParse::saveFile(std::shared_ptr<_RootItem> root, const QString&
     }
 
     DocumentWriter writer;
+    writer.streamTo(&file);
     writer.root(*root);
-    const TextBuffer& bytes = writer.m_out;
 
-    if (file.write(bytes.constData(), bytes.size()) != bytes.size() || !file.commit()) {
+    if (!writer.finish() || !file.commit()) {
         FLOG(FLOG_ERROR, "can't write file:%s", path.toUtf8().constData());
         file.cancelWriting();
         return false;

@@ -1,6 +1,8 @@
 // Re-timing and dropping of events when a playback is cut down to its segments.
 #include <QtTest>
 
+#include <QRandomGenerator>
+
 #include "DataWrapper.h"
 #include "EventTreeBuilders.h"
 
@@ -29,6 +31,161 @@ std::shared_ptr<DataWrapper> twoSegments(qint64 firstActual = -1000) {
 
 }  // namespace
 
+// The trimming rules written out as plainly as they read: every lookup walks the segments, every
+// drop removes at once. The session's trimming must give the same lists.
+namespace plain {
+
+struct Cut {
+    QVector<std::shared_ptr<_Segment>> segments;  // ascending begin
+    qint64 maxEnd = 0;
+};
+
+qint64 roundSecond(qint64 x) {
+    const qint32 v = qint32(x);
+    return qint64(v / 1000 + (v % 1000 > 500 ? 1 : 0)) * 1000;
+}
+
+qint64 length(const _Segment& s) {
+    const qint64 planned = s.end_time - s.begin_time;
+    return s.actual_duration > 0 && qAbs(planned - s.actual_duration) < 3000 ? s.actual_duration : planned;
+}
+
+bool mapTime(const Cut& c, qint64 t, qint64& mapped) {
+    mapped = 0;
+    for (const auto& s : c.segments) {
+        if (t > s->end_time) {
+            mapped += length(*s);
+        } else if (s->begin_time <= t && t < s->end_time) {
+            mapped = roundSecond(mapped + t - s->begin_time);
+            return true;
+        } else if (t == s->end_time) {
+            mapped += s->end_time - s->begin_time;
+            return false;
+        } else {
+            mapped = roundSecond(mapped);
+            return false;
+        }
+    }
+    return false;
+}
+
+template <typename T>
+void selectItems(const Cut& c, QList<std::shared_ptr<T>>& list) {
+    int i = 0;
+    while (i < list.size()) {
+        const auto cur = list[i];
+        qint64 m = 0;
+        if (mapTime(c, cur->time, m)) {
+            cur->time = qint32(m);
+            ++i;
+            continue;
+        }
+        bool keep = false;
+        if (cur->time >= c.maxEnd) {
+            keep = false;
+        } else if (i == list.size() - 1) {
+            keep = true;
+        } else {
+            const auto next = list[i + 1];
+            std::shared_ptr<_Segment> following;
+            for (const auto& s : c.segments) {
+                if (s->begin_time > cur->time) {
+                    following = s;
+                    break;
+                }
+            }
+            qint64 m2 = 0;
+            if (following && following->end_time <= next->time) {
+                keep = true;
+            } else if (mapTime(c, next->time, m2)) {
+                keep = m2 != m;
+            } else if (next->time == cur->time) {
+                for (int j = i + 1; j < list.size(); ++j) {
+                    if (list[j]->time != cur->time) {
+                        qint64 m3 = 0;
+                        keep = mapTime(c, list[j]->time, m3);
+                        break;
+                    }
+                }
+            }
+        }
+        if (keep) {
+            cur->time = qint32(qMax<qint64>(m, 0));
+            ++i;
+        } else {
+            list.removeAt(i);
+        }
+    }
+}
+
+void selectDraws(const Cut& c, QList<std::shared_ptr<_DrawItem>>& draws,
+                 const QList<std::shared_ptr<_PageChangeItem>>& pages) {
+    QList<std::shared_ptr<_DrawItem>> clears;
+    for (int i = draws.size() - 1; i >= 0; --i) {
+        const auto d = draws[i];
+        bool keep = false;
+        for (const auto& p : pages) {
+            if (d->data.type == 0 && !clears.contains(d)) {
+                clears.append(d);
+            }
+            if (d->data.type == 8 || d->time > c.maxEnd) {
+                break;
+            }
+            qint64 m = 0;
+            const bool inside = mapTime(c, d->time, m);
+            const bool samePage = d->data.docid == p->docId && d->pageNum == p->pageNum;
+            if (inside && samePage) {
+                keep = true;
+                break;
+            }
+            if (inside || !samePage) {
+                continue;
+            }
+            keep = true;
+            for (const auto& clear : clears) {
+                if (clear->time >= d->time && clear->data.docid == d->data.docid &&
+                    clear->pageNum == d->pageNum) {
+                    keep = false;
+                }
+            }
+            break;
+        }
+        if (!keep) {
+            draws.removeAt(i);
+            continue;
+        }
+        qint64 acc = 0;
+        for (const auto& s : c.segments) {
+            if (d->time <= s->begin_time) {
+                break;
+            }
+            if (d->time <= s->end_time) {
+                acc += d->time - s->begin_time;
+                break;
+            }
+            acc += length(*s);
+        }
+        d->time = qint32(roundSecond(acc));
+    }
+}
+
+void trim(const Cut& c, _MetaItem& meta) {
+    while (!meta.draw.isEmpty() && meta.draw.first()->data.type == 0) {
+        meta.draw.removeFirst();
+    }
+    while (!meta.draw.isEmpty() && meta.draw.first()->data.type == 8) {
+        meta.draw.removeFirst();
+    }
+    selectItems(c, meta.pageChange);
+    selectDraws(c, meta.draw, meta.pageChange);
+    selectItems(c, meta.animation);
+    selectItems(c, meta.answer);
+    selectItems(c, meta.question);
+    selectItems(c, meta.chatLog);
+}
+
+}  // namespace plain
+
 class TestTrimming : public QObject {
     Q_OBJECT
 private slots:
@@ -40,6 +197,7 @@ private slots:
     void drawItems();
     void drawFrontRemoval();
     void noSegments();
+    void sameAsPlainRulesOnGeneratedClasses();
 };
 
 void TestTrimming::mapTime_data() {
@@ -235,6 +393,111 @@ void TestTrimming::noSegments() {
     QVERIFY(meta.answer.isEmpty());
     QVERIFY(meta.question.isEmpty());
     QVERIFY(meta.chatLog.isEmpty());
+}
+
+// Thousands of generated events (repeated times, unordered draw times, clears and commands on a
+// few pages) against random segment sets, some touching, overlapping or measured off the plan.
+void TestTrimming::sameAsPlainRulesOnGeneratedClasses() {
+    QRandomGenerator rng(20);
+    for (int round = 0; round < 40; ++round) {
+        auto rand = [&](int lo, int hi) { return int(rng.bounded(lo, hi + 1)); };
+        // A time: whole seconds as read from a file, or any millisecond after a merge shift.
+        auto when = [&]() { return rand(0, 3) ? rand(0, 120) * 1000 : rand(0, 120000); };
+        auto w = std::make_shared<DataWrapper>();
+        const int segmentCount = rand(0, 5);
+        qint64 at = rand(0, 20) * 1000;
+        for (int k = 0; k < segmentCount; ++k) {
+            const qint64 begin = rand(0, 3) ? at : qMax<qint64>(0, at - rand(1, 15000));
+            const qint64 end = begin + rand(1, 25) * 500;
+            auto s = seg(begin, end, QStringLiteral("s%1").arg(k),
+                         rand(0, 1) ? -1000 : end - begin + rand(-4000, 4000));
+            w->addSegment(s);
+            at = end + (rand(0, 3) ? rand(1, 30) * 1000 : 0);
+        }
+        plain::Cut cut;
+        cut.segments = w->sortedSegments();
+        for (const auto& s : cut.segments) {
+            cut.maxEnd = qMax<qint64>(cut.maxEnd, qint32(s->end_time));
+        }
+
+        // Two identical trees: one for the session, one for the plain rules.
+        std::shared_ptr<_RootItem> roots[2] = {trees::emptyRoot(), trees::emptyRoot()};
+        const QStringList docs{"A", "B", "W"};
+        QList<qint32> pageTimes, plainTimes[4];
+        for (int k = rand(1, 40); k > 0; --k) {
+            pageTimes << when();
+        }
+        std::sort(pageTimes.begin(), pageTimes.end());
+        QList<int> pageDocs, pagePages;
+        for (int k = 0; k < pageTimes.size(); ++k) {
+            pageDocs << rand(0, 2);
+            pagePages << rand(1, 3);
+        }
+        for (auto& list : plainTimes) {
+            for (int k = rand(0, 300); k > 0; --k) {
+                list << (rand(0, 2) ? when() : rand(0, 12) * 10000);
+            }
+            std::sort(list.begin(), list.end());
+        }
+        struct Draw {
+            qint32 time;
+            int doc, page, type;
+        };
+        QList<Draw> draws;
+        qint32 t = 0;
+        for (int k = rand(500, 3000); k > 0; --k) {
+            t = rand(0, 9) ? qMin(120000, t + rand(0, 400)) : when();
+            static const int kTypes[] = {0, 0, 2, 2, 2, 3, 5, 8, 9};
+            draws << Draw{t, rand(0, 2), rand(1, 3), kTypes[rand(0, 8)]};
+        }
+        for (auto& root : roots) {
+            _MetaItem& meta = *root->datas->meta_item;
+            for (int k = 0; k < pageTimes.size(); ++k) {
+                meta.pageChange << trees::page(pageTimes[k], docs[pageDocs[k]], qint16(pagePages[k]));
+            }
+            for (qint32 time : plainTimes[0])
+                meta.animation << trees::animation(time);
+            for (qint32 time : plainTimes[1])
+                meta.answer << trees::answer(time);
+            for (qint32 time : plainTimes[2])
+                meta.question << trees::question(time);
+            for (qint32 time : plainTimes[3])
+                meta.chatLog << trees::chat(time);
+            for (const Draw& d : draws) {
+                auto item = trees::draw(d.time, docs[d.doc], qint16(d.page), qint16(d.type));
+                item->docName = d.doc == 2 ? QStringLiteral("WhiteBorad") : QStringLiteral("doc");
+                meta.draw << item;
+            }
+        }
+        // Each record's position in the generated lists, to compare which records survive.
+        auto survivors = [](const _MetaItem& before, const _MetaItem& after) {
+            auto one = [](const auto& all, const auto& kept) {
+                QList<QPair<int, qint32>> out;
+                for (const auto& item : kept) {
+                    out << qMakePair(int(all.indexOf(item)), item->time);
+                }
+                return out;
+            };
+            return QList<QList<QPair<int, qint32>>>{
+                one(before.draw, after.draw),           one(before.pageChange, after.pageChange),
+                one(before.animation, after.animation), one(before.answer, after.answer),
+                one(before.question, after.question),   one(before.chatLog, after.chatLog)};
+        };
+        const _MetaItem generated[2] = {*roots[0]->datas->meta_item, *roots[1]->datas->meta_item};
+        w->setRootItem(roots[0]);
+        w->trimEventsToSegments();
+        plain::trim(cut, *roots[1]->datas->meta_item);
+        const auto got = survivors(generated[0], *roots[0]->datas->meta_item);
+        const auto want = survivors(generated[1], *roots[1]->datas->meta_item);
+        for (int list = 0; list < 6; ++list) {
+            QVERIFY2(got[list] == want[list],
+                     qPrintable(QStringLiteral("round %1, list %2: %3 kept, %4 expected")
+                                    .arg(round)
+                                    .arg(list)
+                                    .arg(got[list].size())
+                                    .arg(want[list].size())));
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(TestTrimming)
