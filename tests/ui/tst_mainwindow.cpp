@@ -8,6 +8,8 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTableWidget>
+#include <QTemporaryDir>
+#include <QFileInfo>
 
 #include <atomic>
 #include <thread>
@@ -473,9 +475,34 @@ void TestMainWindow::deleteTask() {
     finished.reset();
     waiting.reset();
 
-    QCOMPARE(rowMenu(w, 0, QStringLiteral("Delete task")),
-             QStringList({QStringLiteral("Open Output Path"), QStringLiteral("Delete task")}));
-    QTRY_COMPARE(table->rowCount(), 1);
+    // A finished task asks first: "Cancel" keeps the row, "Ok" removes it; its file is never touched.
+    QTemporaryDir outDir;
+    const QString outFile = outDir.filePath(QStringLiteral("lesson.vrk"));
+    QFile out(outFile);
+    QVERIFY(out.open(QIODevice::WriteOnly) && out.write("package") == 7);
+    out.close();
+    if (auto task = finishedRef.lock()) {
+        task->m_output = outFile;
+    }
+    for (const QString& answer : {QStringLiteral("cancelBtn"), QStringLiteral("okBtn")}) {
+        QString question;
+        QPointer<QTimer> asking = shelltest::whenShown<VRKMessageBox>(
+            [] { return qobject_cast<VRKMessageBox*>(QApplication::activeModalWidget()); },
+            [&question, answer](VRKMessageBox* box) {
+                for (QLabel* l : box->findChildren<QLabel*>()) {
+                    question += l->text() + QLatin1Char('|');
+                }
+                QTest::mouseClick(box->findChild<QPushButton*>(answer), Qt::LeftButton);
+            });
+        QCOMPARE(rowMenu(w, 0, QStringLiteral("Delete task")),
+                 QStringList({QStringLiteral("Open Output Path"), QStringLiteral("Delete task")}));
+        QTRY_VERIFY(!question.isEmpty());
+        shelltest::stopWaiting(asking);
+        QVERIFY2(question.remove(QLatin1Char('|')).contains(QStringLiteral("Its output file is kept.")),
+                 qPrintable(question));
+        QTRY_COMPARE(table->rowCount(), answer == QStringLiteral("okBtn") ? 1 : 2);
+    }
+    QCOMPARE(QFileInfo(outFile).size(), qint64(7));
     QVERIFY(finishedRef.expired());  // released with its row
     QCOMPARE(table->item(0, 0)->data(Qt::UserRole).toString(), waitingId);
     QVERIFY(!statusBarOf(w)->isHidden());

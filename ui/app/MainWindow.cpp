@@ -487,8 +487,23 @@ void MainWindow::on_tableWidget_customContextMenuRequested(QPoint point) {
             QDesktopServices::openUrl(QUrl::fromLocalFile(QDir::toNativeSeparators(dir)));
         });
     }
+    auto* cancellable = dynamic_cast<CancellableTask*>(task.get());
+    if (cancellable && status == TaskStatus::Converting) {
+        menu.addAction(tr("Cancel task"), this, [task, cancellable] {
+            if (task->status() == TaskStatus::Converting) {
+                cancellable->cancelTask();
+            }
+        });
+    }
     if (status != TaskStatus::Converting) {
-        menu.addAction(tr("Delete task"), this, [this, id] {
+        menu.addAction(tr("Delete task"), this, [this, id, status] {
+            // A finished task's package stays on disk; the question says so before the row goes.
+            if (status == TaskStatus::Finished &&
+                VRKMessageBox::showMessage(true,
+                                           tr("Remove this task from the list? Its output file is kept."),
+                                           tr("Delete task"), true) != 0) {
+                return;
+            }
             for (int row = 0; row < m_table->rowCount(); ++row) {
                 QTableWidgetItem* cell = m_table->item(row, kColumnSource);
                 if (cell && cell->data(Qt::UserRole).toString() == id) {

@@ -119,6 +119,16 @@ ZH = {
     "Cannot open VRK file": "无法打开 VRK 文件",
     "Current graphics card does not support OpenGL core mode.": "当前显卡不支持 OpenGL 核心模式。",
     "Start convert error,code:": "启动转换出错，错误码：",
+    "cancelled by the user.": "已被用户取消。",
+    "Cancel task": "取消任务",
+    "Remove this task from the list? Its output file is kept.": "从列表中移除此任务？其输出文件会保留。",
+    "Play / pause (Space)": "播放 / 暂停（空格）",
+    "Start of the segment at the playhead (I)": "以播放位置作为片段开始（I）",
+    "End of the segment at the playhead (O)": "以播放位置作为片段结束（O）",
+    "Add the segment (Enter)": "添加片段（回车）",
+    "Delete removes the selected segment; double-click jumps to its start": "Delete 删除所选片段；双击跳到片段开始",
+    "Left/Right: 1 s, Shift+Left/Right: 10 s, ',' / '.': one frame, Home/End": "左/右：1 秒，Shift+左/右：10 秒，“,” / “.”：一帧，Home/End",
+    "duration": "时长",
 }
 
 
