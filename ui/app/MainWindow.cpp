@@ -96,6 +96,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     setWindowFlags(windowFlags() | Qt::FramelessWindowHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint);
     setFocusPolicy(Qt::ClickFocus);
+    loadHistory();
     refreshEmptyLook();
 
     const QString outputKey = QString::fromLatin1(CSettings::kSystemOutputPath);
@@ -271,6 +272,7 @@ void MainWindow::addTask(std::shared_ptr<TaskInterface> task) {
     task->setObserver(this);
     const QString id = task->taskId();
     m_tasks.insert(id, task);
+    m_added_at.insert(id, QDateTime::currentDateTime());
     appendTaskRow(task);
     FLOG(FLOG_INFO, "task %s added, type %d", id.toUtf8().constData(), task->taskType());
     task->startTask();
@@ -376,6 +378,7 @@ void MainWindow::slotStatusChange(QString id, int status) {
         bar->deleteLater();
         m_table->removeCellWidget(row, kColumnStatus);
     }
+    recordEnded(id, status);
 }
 
 void MainWindow::slotFinish(QString id, bool success, int reason) {
@@ -385,6 +388,7 @@ void MainWindow::slotFinish(QString id, bool success, int reason) {
         return;
     }
     item->setText(TaskTexts::reasonText(reason));
+    recordRemark(id, reason);
     FLOG(FLOG_INFO, "task %s finished, success %d, reason %d", id.toUtf8().constData(), int(success), reason);
 }
 
@@ -512,8 +516,13 @@ void MainWindow::on_tableWidget_customContextMenuRequested(QPoint point) {
                 }
             }
             m_tasks.remove(id);
+            forgetHistory(id);
             refreshEmptyLook();
         });
+    }
+    if (!m_history.isEmpty()) {
+        menu.addSeparator();
+        menu.addAction(tr("Clear task history"), this, [this] { clearHistory(); });
     }
     menu.exec(QCursor::pos());
 }

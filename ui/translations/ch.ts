@@ -116,6 +116,10 @@
         <source>Remove this task from the list? Its output file is kept.</source>
         <translation>从列表中移除此任务？其输出文件会保留。</translation>
     </message>
+    <message>
+        <source>Clear task history</source>
+        <translation>清除任务历史</translation>
+    </message>
 </context>
 <context>
     <name>OutputOptionSetting</name>

@@ -116,6 +116,10 @@
         <source>Remove this task from the list? Its output file is kept.</source>
         <translation>Remove this task from the list? Its output file is kept.</translation>
     </message>
+    <message>
+        <source>Clear task history</source>
+        <translation>Clear task history</translation>
+    </message>
 </context>
 <context>
     <name>OutputOptionSetting</name>

@@ -74,6 +74,7 @@ ZH = {
     "order": "序号",
     "Start-stop time": "起止时间",
     "duration": "时长",
+    "Clear task history": "清除任务历史",
     "Open File": "打开文件",
     "Images (*.vrk)": "回放文件 (*.vrk)",
     "can't parse the resource file.": "无法解析资源文件。",
@@ -129,6 +130,7 @@ ZH = {
     "Delete removes the selected segment; double-click jumps to its start": "Delete 删除所选片段；双击跳到片段开始",
     "Left/Right: 1 s, Shift+Left/Right: 10 s, ',' / '.': one frame, Home/End": "左/右：1 秒，Shift+左/右：10 秒，“,” / “.”：一帧，Home/End",
     "duration": "时长",
+    "Clear task history": "清除任务历史",
 }
 
 
