@@ -4,6 +4,7 @@
 #include <QList>
 #include <QMap>
 #include <QObject>
+#include <QPair>
 #include <QString>
 #include <QVector>
 #include <qwindowdefs.h>
@@ -43,6 +44,11 @@ public:
     void setRootItem(std::shared_ptr<_RootItem> root);
     // Installs an engine object made elsewhere (tests use it to script the engine's answers).
     void setMediaCore(std::shared_ptr<IMediaCore> core);
+
+    // Only chat, questions and answers inside these spans (ms) are handed to the observer, as a
+    // preview of a cut shows them; an empty list shows all.
+    void setShownSpans(const QVector<QPair<qint64, qint64>>& spans);
+    bool isShownTime(qint64 ms) const;
 
     void play();
     void pause();
@@ -138,5 +144,6 @@ private:
     bool m_transcode = false;
     std::function<void(float)> m_progress;
     std::atomic<bool> m_cancelled{false};
+    QVector<QPair<qint64, qint64>> m_shown_spans;
     std::mutex m_cancel_mutex;  // a cancel from another thread reaches the engine object being released
 };

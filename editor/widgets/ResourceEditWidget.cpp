@@ -106,6 +106,7 @@ ResourceEditWidget::ResourceEditWidget(QWidget* parent)
     setPlayPicture(QStringLiteral("play"));
     refreshControls();
     setupShortcutTips();
+    connect(m_preview_btn, &QPushButton::toggled, this, &ResourceEditWidget::slotPreviewToggled);
     connect(m_table, &QTableWidget::cellDoubleClicked, this,
             [this](int row, int) { slotSegmentDoubleClicked(row); });
     m_drag_timer.setInterval(kDragSeekIntervalMs);
@@ -194,6 +195,11 @@ void ResourceEditWidget::setupForm() {
     playRow->addWidget(m_play_btn);
     playRow->addWidget(m_label_current);
     playRow->addWidget(m_label_full);
+    m_preview_btn = makeButton(control, "pushButton_preview", tr("Preview"));
+    m_preview_btn->setCheckable(true);
+    m_preview_btn->setFixedSize(70, 26);
+    playRow->addSpacing(8);
+    playRow->addWidget(m_preview_btn);
     playRow->addStretch();
     playRow->addWidget(m_set_start_btn);
     playRow->addWidget(m_set_end_btn);
@@ -258,6 +264,7 @@ void ResourceEditWidget::setupForm() {
             "QPushButton#addCutSegmentBtn:disabled{background:#9fd0fb;}") +
         KitStyle::secondaryButton(QStringLiteral("QPushButton#setSegmentStartBtn")) +
         KitStyle::secondaryButton(QStringLiteral("QPushButton#setSegmentEndBtn")) +
+        KitStyle::secondaryButton(QStringLiteral("QPushButton#pushButton_preview")) +
         KitStyle::secondaryButton(QStringLiteral("QPushButton#pushButton_add_file")) +
         KitStyle::secondaryButton(QStringLiteral("QPushButton#pushButton_output_option")) +
         KitStyle::primaryButton(QStringLiteral("QPushButton#pushButton_sure")));
@@ -567,7 +574,7 @@ void ResourceEditWidget::slotSetEndSegment() {
 }
 
 void ResourceEditWidget::slotCurrentTimePoint(qint64 now_ms) {
-    if (!m_data_wrapper) {
+    if (!m_data_wrapper || (m_preview_btn->isChecked() && previewFollow(now_ms))) {
         return;
     }
     m_label_current->setText(_CustomTime(now_ms).toString());

@@ -4,7 +4,9 @@
 #include <QDateTime>
 #include <QPointer>
 #include <QString>
+#include <QPair>
 #include <QTimer>
+#include <QVector>
 #include <memory>
 
 #include "BaseDialog.h"
@@ -101,6 +103,9 @@ private:
     void refreshTimelineSegments();
     void slotDragPosition(qint64 ms);
     void sendDragSeek();
+    // Preview of the cut (ResourceEditWidgetPreview.cpp); true when the report is not shown.
+    void slotPreviewToggled(bool on);
+    bool previewFollow(qint64 now_ms);
 
     // Form.
     QWidget* m_widget_titlebar = nullptr;
@@ -132,7 +137,10 @@ private:
     int m_hovered_row = -1;
     TimeTipLabel* m_time_tip = nullptr;
     VideoFrameTimes m_frame_times;  // read at the first frame step of a package
-    QTimer m_drag_timer;            // paces the seeks of a drag
+    QPushButton* m_preview_btn = nullptr;
+    QVector<QPair<qint64, qint64>> m_preview_spans;  // kept segments while the preview runs
+    int m_preview_index = 0;
+    QTimer m_drag_timer;  // paces the seeks of a drag
     qint64 m_drag_target = -1;
     qint64 m_drag_sent = -1;
 };

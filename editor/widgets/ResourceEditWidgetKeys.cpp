@@ -25,6 +25,7 @@ void ResourceEditWidget::setupShortcutTips() {
     m_set_start_btn->setToolTip(tr("Start of the segment at the playhead (I)"));
     m_set_end_btn->setToolTip(tr("End of the segment at the playhead (O)"));
     m_add_segment_btn->setToolTip(tr("Add the segment (Enter)"));
+    m_preview_btn->setToolTip(tr("Play only the kept segments, skipping the gaps"));
     m_table->setToolTip(tr("Delete removes the selected segment; double-click jumps to its start"));
     m_slider->setToolTip(tr("Left/Right: 1 s, Shift+Left/Right: 10 s, ',' / '.': one frame, Home/End"));
 }
@@ -150,6 +151,11 @@ void ResourceEditWidget::refreshTimelineSegments() {
         }
     }
     m_slider->setKeptSegments(spans);
+    // A preview plays the segments it started with; a change of them ends it.
+    if (m_preview_btn->isChecked()) {
+        m_preview_btn->setChecked(false);
+    }
+    m_preview_btn->setEnabled(!spans.isEmpty());
 }
 
 // While the playhead is dragged the picture follows: at most one seek per interval, the latest

@@ -7,8 +7,11 @@
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
+#include <QTextBrowser>
+#include <QTimer>
 #include <QWheelEvent>
 
+#include "ChatView.h"
 #include "CustomSlider.h"
 #include "CustomTime.h"
 #include "ResourceEditWidget.h"
@@ -59,6 +62,7 @@ private slots:
     void segmentKeysAndBar();
     void typedTimeKeepsKeys();
     void wheelDragAndDoubleClick();
+    void previewSkipsGaps();
     void cleanupTestCase();
 
 private:
@@ -242,6 +246,67 @@ void CutKeysTest::wheelDragAndDoubleClick() {
     QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::NoModifier, row);
     QTest::mouseDClick(table->viewport(), Qt::LeftButton, Qt::NoModifier, row);
     QVERIFY(waitForLabel(42500));
+}
+
+void CutKeysTest::previewSkipsGaps() {
+    for (const auto& id : m_w->session()->getSegments().keys()) {
+        m_w->session()->removeSegment(id);
+    }
+    const QList<QPair<qint64, qint64>> kept = {{5000, 15000}, {30000, 40000}};
+    auto* begin = m_w->findChild<QDateTimeEdit*>(QStringLiteral("dateTimeEdit_begin"));
+    auto* end = m_w->findChild<QDateTimeEdit*>(QStringLiteral("dateTimeEdit_end"));
+    for (const auto& span : kept) {
+        begin->setTime(QTime(0, 0).addMSecs(int(span.first)));
+        end->setTime(QTime(0, 0).addMSecs(int(span.second)));
+        QTest::mouseClick(m_w->findChild<QPushButton*>(QStringLiteral("addCutSegmentBtn")), Qt::LeftButton);
+    }
+    QCOMPARE(m_w->session()->getSegments().size(), 2);
+    auto inKept = [&kept](qint64 ms) {
+        return std::any_of(kept.begin(), kept.end(),
+                           [ms](const QPair<qint64, qint64>& s) { return ms >= s.first && ms < s.second; });
+    };
+    // Plain chat texts of the package, inside and outside the kept segments.
+    QStringList inside;
+    QStringList outside;
+    for (const auto& chat : m_w->session()->getRootItem()->datas->meta_item->chatLog) {
+        // Texts the chat view shows as they are (no emoticon or link codes, nothing escaped).
+        if (chat->content.contains(QRegExp(QStringLiteral("[\\[<>\"&]"))) ||
+            chat->time >= kept.last().second) {
+            continue;
+        }
+        (inKept(chat->time) ? inside : outside) << chat->content;
+    }
+    for (const QString& both : QStringList(inside)) {
+        if (outside.contains(both)) {
+            inside.removeAll(both);
+            outside.removeAll(both);
+        }
+    }
+    QVERIFY(!inside.isEmpty() && !outside.isEmpty());
+
+    auto* preview = m_w->findChild<QPushButton*>(QStringLiteral("pushButton_preview"));
+    QVERIFY(preview->isEnabled());
+    QVERIFY(placeAt(0));
+    QList<qint64> shown;
+    QTimer watch;
+    connect(&watch, &QTimer::timeout, [&]() { shown << labelMs(m_label); });
+    watch.start(5);
+    QTest::mouseClick(preview, Qt::LeftButton);
+    QVERIFY(preview->isChecked());
+    // The preview ends by itself after the last segment.
+    QVERIFY(waitUntil([&] { return !preview->isChecked(); }, 40000));
+    watch.stop();
+    QVERIFY(std::any_of(shown.begin(), shown.end(), [](qint64 ms) { return ms > 36000; }));
+    for (const qint64 ms : qAsConst(shown)) {
+        QVERIFY2(ms < 5000 || inKept(ms) || ms == kept.last().second, qPrintable(QString::number(ms)));
+    }
+    const QString chatText = m_w->findChild<ChatView*>()->textBrowser()->toPlainText();
+    for (const QString& text : qAsConst(inside)) {
+        QVERIFY2(chatText.contains(text), qPrintable(text));
+    }
+    for (const QString& text : qAsConst(outside)) {
+        QVERIFY2(!chatText.contains(text), qPrintable(text));
+    }
 }
 
 int main(int argc, char** argv) {

@@ -323,6 +323,14 @@
         <source>Left/Right: 1 s, Shift+Left/Right: 10 s, ',' / '.': one frame, Home/End</source>
         <translation>左/右：1 秒，Shift+左/右：10 秒，“,” / “.”：一帧，Home/End</translation>
     </message>
+    <message>
+        <source>Preview</source>
+        <translation>预览</translation>
+    </message>
+    <message>
+        <source>Play only the kept segments, skipping the gaps</source>
+        <translation>只播放保留的片段，跳过中间部分</translation>
+    </message>
 </context>
 <context>
     <name>ResourceMergeWidget</name>

@@ -323,6 +323,14 @@
         <source>Left/Right: 1 s, Shift+Left/Right: 10 s, ',' / '.': one frame, Home/End</source>
         <translation>Left/Right: 1 s, Shift+Left/Right: 10 s, ',' / '.': one frame, Home/End</translation>
     </message>
+    <message>
+        <source>Preview</source>
+        <translation>Preview</translation>
+    </message>
+    <message>
+        <source>Play only the kept segments, skipping the gaps</source>
+        <translation>Play only the kept segments, skipping the gaps</translation>
+    </message>
 </context>
 <context>
     <name>ResourceMergeWidget</name>

@@ -75,6 +75,8 @@ ZH = {
     "Start-stop time": "起止时间",
     "duration": "时长",
     "Clear task history": "清除任务历史",
+    "Preview": "预览",
+    "Play only the kept segments, skipping the gaps": "只播放保留的片段，跳过中间部分",
     "Open File": "打开文件",
     "Images (*.vrk)": "回放文件 (*.vrk)",
     "can't parse the resource file.": "无法解析资源文件。",
@@ -131,6 +133,8 @@ ZH = {
     "Left/Right: 1 s, Shift+Left/Right: 10 s, ',' / '.': one frame, Home/End": "左/右：1 秒，Shift+左/右：10 秒，“,” / “.”：一帧，Home/End",
     "duration": "时长",
     "Clear task history": "清除任务历史",
+    "Preview": "预览",
+    "Play only the kept segments, skipping the gaps": "只播放保留的片段，跳过中间部分",
 }
 
 
