@@ -265,6 +265,7 @@ void ResourceEditWidget::setupForm() {
         KitStyle::secondaryButton(QStringLiteral("QPushButton#setSegmentStartBtn")) +
         KitStyle::secondaryButton(QStringLiteral("QPushButton#setSegmentEndBtn")) +
         KitStyle::secondaryButton(QStringLiteral("QPushButton#pushButton_preview")) +
+        QStringLiteral("QPushButton#pushButton_preview:checked{background:#4ba9fa;color:white;}") +
         KitStyle::secondaryButton(QStringLiteral("QPushButton#pushButton_add_file")) +
         KitStyle::secondaryButton(QStringLiteral("QPushButton#pushButton_output_option")) +
         KitStyle::primaryButton(QStringLiteral("QPushButton#pushButton_sure")));
@@ -763,6 +764,7 @@ void ResourceEditWidget::refreshControls() {
     m_table->setVisible(loaded);
     m_output_option_btn->setEnabled(loaded);
     m_sure_btn->setEnabled(loaded && !m_data_wrapper->getSegments().isEmpty());
+    m_preview_btn->setEnabled(m_sure_btn->isEnabled());
 }
 
 void ResourceEditWidget::refreshCountLabel() {

@@ -95,7 +95,7 @@ private:
     // Keyboard and timeline comforts (ResourceEditWidgetKeys.cpp).
     void setupShortcutTips();
     bool keyFilter(QObject* watched, QEvent* event);
-    bool handleShortcut(QKeyEvent* key);
+    bool handleShortcut(QWidget* receiver, QKeyEvent* key);
     void seekTo(qint64 ms);
     void stepFrame(int direction);
     void removeSelectedSegment();

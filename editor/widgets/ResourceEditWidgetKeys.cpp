@@ -30,14 +30,15 @@ void ResourceEditWidget::setupShortcutTips() {
     m_slider->setToolTip(tr("Left/Right: 1 s, Shift+Left/Right: 10 s, ',' / '.': one frame, Home/End"));
 }
 
-bool ResourceEditWidget::handleShortcut(QKeyEvent* key) {
+bool ResourceEditWidget::handleShortcut(QWidget* receiver, QKeyEvent* key) {
     if (!m_data_wrapper || !isEnabled()) {
         return false;
     }
-    // A time being typed keeps its keys.
-    QWidget* focus = QApplication::focusWidget();
-    if (qobject_cast<QAbstractSpinBox*>(focus) || qobject_cast<QLineEdit*>(focus)) {
-        return false;
+    // A time being typed keeps its keys (they go to the time edit or the line edit inside it).
+    for (QWidget* w = receiver; w && w != this; w = w->parentWidget()) {
+        if (qobject_cast<QAbstractSpinBox*>(w) || qobject_cast<QLineEdit*>(w)) {
+            return false;
+        }
     }
     const bool shift = key->modifiers() & Qt::ShiftModifier;
     const qint64 now = m_slider->position();
@@ -121,14 +122,15 @@ void ResourceEditWidget::removeSelectedSegment() {
 }
 
 bool ResourceEditWidget::keyFilter(QObject* watched, QEvent* event) {
-    if (event->type() != QEvent::KeyPress || !isActiveWindow()) {
+    // Keys only reach widgets of the window that has the keyboard, so the receiver tells which.
+    if (event->type() != QEvent::KeyPress) {
         return false;
     }
     auto* widget = qobject_cast<QWidget*>(watched);
     if (!widget || widget->window() != this) {
         return false;
     }
-    return handleShortcut(static_cast<QKeyEvent*>(event));
+    return handleShortcut(widget, static_cast<QKeyEvent*>(event));
 }
 
 void ResourceEditWidget::slotSegmentDoubleClicked(int row) {
