@@ -186,6 +186,30 @@ int DataWrapper::waitForCompletion() {
 
 // ---- replay dispatch (GUI thread) ----
 
+void DataWrapper::setShownSpans(const QVector<QPair<qint64, qint64>>& spans) {
+    m_shown_spans = spans;
+}
+
+bool DataWrapper::isShownTime(qint64 ms) const {
+    if (m_shown_spans.isEmpty()) {
+        return true;
+    }
+    for (const auto& span : m_shown_spans) {
+        if (ms >= span.first && ms < span.second) {
+            return true;
+        }
+    }
+    return false;
+}
+
+namespace {
+// Messages are left out of a preview when they fall in a gap; the whiteboard and the page are state
+// and follow the timeline as they are.
+bool isMessageKind(int kind) {
+    return kind == VRK_KIND_CHAT || kind == VRK_KIND_QUESTION || kind == VRK_KIND_ANSWER;
+}
+}  // namespace
+
 template <typename T>
 bool DataWrapper::dispatchPlain(const QList<std::shared_ptr<T>>& list, int kind,
                                 std::shared_ptr<T>* handedOut) {
@@ -198,7 +222,7 @@ bool DataWrapper::dispatchPlain(const QList<std::shared_ptr<T>>& list, int kind,
     if (c < 0) {
         if (list.first() && list.first()->time <= now) {
             c = 0;
-            if (m_observer) {
+            if (m_observer && (!isMessageKind(kind) || isShownTime(list.first()->time))) {
                 m_observer->onItem(shared_from_this(), list.first());
                 handed = true;
             }
@@ -209,7 +233,7 @@ bool DataWrapper::dispatchPlain(const QList<std::shared_ptr<T>>& list, int kind,
         return handed;
     }
     for (int i = c + 1; i < list.size() && list.at(i) && list.at(i)->time <= now; ++i) {
-        if (m_observer) {
+        if (m_observer && (!isMessageKind(kind) || isShownTime(list.at(i)->time))) {
             m_observer->onItem(shared_from_this(), list.at(i));
             handed = true;
         }
@@ -303,7 +327,9 @@ void DataWrapper::seekList(const QList<std::shared_ptr<T>>& list, int kind, qint
     QList<std::shared_ptr<_VRKItemBase>> collected;
     for (const auto& item : list) {
         if (item && item->time <= now) {
-            collected.append(item);
+            if (!isMessageKind(kind) || isShownTime(item->time)) {
+                collected.append(item);
+            }
             ++c;
         }
     }

@@ -4,11 +4,13 @@
 #include <QList>
 #include <QMap>
 #include <QObject>
+#include <QPair>
 #include <QString>
 #include <QVector>
 #include <qwindowdefs.h>
 
 #include <array>
+#include <atomic>
 #include <functional>
 #include <future>
 #include <memory>
@@ -42,6 +44,11 @@ public:
     void setRootItem(std::shared_ptr<_RootItem> root);
     // Installs an engine object made elsewhere (tests use it to script the engine's answers).
     void setMediaCore(std::shared_ptr<IMediaCore> core);
+
+    // Only chat, questions and answers inside these spans (ms) are handed to the observer, as a
+    // preview of a cut shows them; an empty list shows all.
+    void setShownSpans(const QVector<QPair<qint64, qint64>>& spans);
+    bool isShownTime(qint64 ms) const;
 
     void play();
     void pause();
@@ -78,6 +85,11 @@ public:
     QString savedPath() const;
     // Optional: progress of save and merge as a fraction 0..1, called on the thread running them.
     void setProgressCallback(std::function<void(float)> progress);
+    // Any thread: a running or later save or merge ends with kCancelled, its engine job stopped and
+    // no package written. One-way: the session is not used for another cut afterwards.
+    void cancel();
+    bool isCancelled() const { return m_cancelled.load(); }
+    static constexpr qint16 kCancelled = -5;
 
     // IMediaCoreObserver (any thread).
     void OnTimePoint(qint64 ms) override;
@@ -114,6 +126,8 @@ private:
     template <typename T>
     void seekList(const QList<std::shared_ptr<T>>& list, int kind, qint64 now);
     qint64 segmentLength(const _Segment& segment) const;
+    // After a cancel: stops the engine's job (its destructor cancels and joins it) and reports.
+    qint16 endCancelled(const char* stage);
 
     std::shared_ptr<IMediaCore> m_media_core;
     std::shared_ptr<_RootItem> m_root_item;
@@ -129,4 +143,7 @@ private:
     bool m_start_seek_asked = false;  // the start seek goes out once: the engine reports 0 again after it
     bool m_transcode = false;
     std::function<void(float)> m_progress;
+    std::atomic<bool> m_cancelled{false};
+    QVector<QPair<qint64, qint64>> m_shown_spans;
+    std::mutex m_cancel_mutex;  // a cancel from another thread reaches the engine object being released
 };

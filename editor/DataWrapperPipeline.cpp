@@ -180,11 +180,17 @@ qint16 DataWrapper::save(const QString& file) {
         range.begin = s->begin_time;
         range.end = s->end_time;
         range.name = "segment_c.mp4";
+        if (m_cancelled.load()) {
+            return endCancelled("crop");
+        }
         m_media_core->startMediaCrop(src, {range}, name.toLocal8Bit().toStdString(), m_transcode);
         const std::string piece = dst + name.toLocal8Bit().toStdString();
         pieces.push_back(piece);
         pieceFiles << QDir(root->tmp_edit_path).filePath(name);
         const int code = waitForCompletion();
+        if (m_cancelled.load()) {
+            return endCancelled("crop");
+        }
         if (code != MEDIA_CODE_SUCCESS) {
             FLOG(FLOG_ERROR, "crop of segment %d failed with code %d", n, code);
             return static_cast<qint16>(code);
@@ -199,8 +205,14 @@ qint16 DataWrapper::save(const QString& file) {
         }
     }
 
+    if (m_cancelled.load()) {
+        return endCancelled("join");
+    }
     m_media_core->startMediaMerge(pieces, "c.mp4", 0, 0, false);
     const int code = waitForCompletion();
+    if (m_cancelled.load()) {
+        return endCancelled("join");
+    }
     if (code != MEDIA_CODE_SUCCESS) {
         FLOG(FLOG_ERROR, "join of the pieces failed with code %d", code);
         return static_cast<qint16>(code);
@@ -228,11 +240,19 @@ qint16 DataWrapper::save(const QString& file) {
         m_file_handler = std::make_shared<FileHandler>();
         m_file_handler->setOwner(weak_from_this());
     }
+    if (m_cancelled.load()) {
+        return endCancelled("pack");
+    }
     // Packing never leaves a partial file at `file`, and a file there now may be another task's.
     const qint16 packed = m_file_handler->compress(root, file);
     if (packed != 0) {
         FLOG(FLOG_ERROR, "pack the cut package is fail:%d", packed);
         return -4;
+    }
+    if (m_cancelled.load()) {
+        // Cancelled while packing: the package just written is ours and unwanted.
+        QFile::remove(m_file_handler->packedPath());
+        return endCancelled("pack");
     }
     if (m_progress) {
         m_progress(1.0f);
@@ -291,9 +311,15 @@ qint16 DataWrapper::merge(QList<std::shared_ptr<DataWrapper>> others, int width,
         m_file_handler->copyPageImages(view);
     }
 
+    if (m_cancelled.load()) {
+        return endCancelled("merge");
+    }
     m_media_core->setOutputDir(engineDir(root->tmp_edit_path));
     m_media_core->startMediaMerge(inputs, "c.mp4", width, height, m_transcode);
     const int code = waitForCompletion();
+    if (m_cancelled.load()) {
+        return endCancelled("merge");
+    }
     if (code != MEDIA_CODE_SUCCESS) {
         FLOG(FLOG_ERROR, "join of the packages failed with code %d", code);
         return static_cast<qint16>(code);
@@ -308,7 +334,14 @@ qint16 DataWrapper::merge(QList<std::shared_ptr<DataWrapper>> others, int width,
     if (anyEncrypted) {
         m_file_handler->setEncrypted(true);
     }
+    if (m_cancelled.load()) {
+        return endCancelled("merge");
+    }
     const qint16 packed = m_file_handler->compress(root, file);
+    if (packed == 0 && m_cancelled.load()) {
+        QFile::remove(m_file_handler->packedPath());
+        return endCancelled("merge");
+    }
     if (packed == 0 && m_progress) {
         m_progress(1.0f);
     }
@@ -317,4 +350,32 @@ qint16 DataWrapper::merge(QList<std::shared_ptr<DataWrapper>> others, int width,
 
 void DataWrapper::setProgressCallback(std::function<void(float)> progress) {
     m_progress = std::move(progress);
+}
+
+void DataWrapper::cancel() {
+    if (m_cancelled.exchange(true)) {
+        return;
+    }
+    FLOG(FLOG_INFO, "enter func : %s", "DataWrapper::cancel");
+    {
+        std::lock_guard<std::mutex> lock(m_cancel_mutex);
+        if (m_media_core) {
+            m_media_core->cancelWork();
+        }
+    }
+    // Ends a wait for the engine at once; the engine's own late report then finds the next promise.
+    setCompletion(kCancelled);
+}
+
+qint16 DataWrapper::endCancelled(const char* stage) {
+    FLOG(FLOG_INFO, "cut or merge cancelled during %s", stage);
+    // Destroying the engine object cancels its running job and waits for it; the job's temporary
+    // file goes with it.
+    std::shared_ptr<IMediaCore> engine;
+    {
+        std::lock_guard<std::mutex> lock(m_cancel_mutex);
+        engine = std::move(m_media_core);
+    }
+    engine.reset();
+    return kCancelled;
 }

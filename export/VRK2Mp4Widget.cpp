@@ -1,3 +1,4 @@
+#define FLOG_SOURCE "export/VRK2Mp4Widget"
 #include "VRK2Mp4Widget.h"
 
 #include <QCoreApplication>
@@ -18,6 +19,7 @@
 #include <mutex>
 
 #include "CSettings.h"
+#include "FLog.h"
 #include "KitStyle.h"
 #include "QProgressIndicator.h"
 #include "VRK2Mp4.h"
@@ -196,6 +198,28 @@ bool VRK2Mp4Widget::startTask() {
         }
     }
     return true;
+}
+
+void VRK2Mp4Widget::cancelTask() {
+    if (m_status != TaskStatus::Converting || !m_exporter) {
+        return;
+    }
+    FLOG(FLOG_INFO, "cancel convert task.");
+    // Releasing the exporter stops the recorder and waits for it; the recorder removes its
+    // unfinished file, so nothing appears at the output path. The release waits for the event
+    // loop: a cancel may come from inside the exporter's own frame rendering, which lets events run.
+    disconnect(m_exporter.get(), nullptr, this, nullptr);
+    auto* releaser = new QObject;
+    std::shared_ptr<VRK2Mp4> exporter = std::move(m_exporter);
+    connect(releaser, &QObject::destroyed, [exporter]() mutable { exporter.reset(); });
+    releaser->deleteLater();
+    m_failed = true;
+    m_status = TaskStatus::Failed;
+    m_end_time = QDateTime::currentDateTime();
+    if (m_observer) {
+        m_observer->onStatusChange(m_id, TaskStatus::Failed);
+        m_observer->onFinish(m_id, false, FinishReason::Cancelled);
+    }
 }
 
 void VRK2Mp4Widget::setObserver(TaskInterfaceObserver* observer) {

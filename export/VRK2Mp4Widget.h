@@ -48,7 +48,7 @@ struct VRK2Mp4WidgetForm {
     void setupUi(QDialog* form);
 };
 
-class VRK2Mp4Widget : public BaseDialog, public TaskInterface {
+class VRK2Mp4Widget : public BaseDialog, public TaskInterface, public CancellableTask {
     Q_OBJECT
 public:
     explicit VRK2Mp4Widget(QWidget* parent = nullptr);
@@ -63,6 +63,7 @@ public:
     void setStatus(int status) override;
     qint64 timeConsume() override;
     bool startTask() override;
+    void cancelTask() override;
     void setObserver(TaskInterfaceObserver* observer) override;
 
     VRK2Mp4WidgetForm* form() { return &m_form; }

@@ -75,6 +75,9 @@ public:
                                 const std::string& outputName, bool transcode) = 0;
     virtual void startMediaMerge(const std::vector<std::string>& inputs, const std::string& outputName,
                                  int width, int height, bool transcode) = 0;
+    // Any thread: the running and every later crop, merge and transcode of this object end as
+    // cancelled (crop and merge report MEDIA_CODE_CANCELLED); nothing is left at their outputs.
+    virtual void cancelWork() {}
 };
 
 typedef void (*MediaLogCallback)(int level, const char* format, ...);

@@ -29,6 +29,7 @@ public:
     bool isPlaying() override;
     void play(int flags) override;
     void stop() override;
+    void cancelWork() override { m_cancel = true; }
     void seek(qint64 ms) override;
     void pause(bool on) override;
 

@@ -2,6 +2,7 @@
 
 #include <QMouseEvent>
 #include <QPainter>
+#include <QWheelEvent>
 #include <cmath>
 
 #include "CustomTime.h"
@@ -32,7 +33,13 @@ void CustomSlider::setPlayingState(bool playing) {
     m_bPlayingState = !playing;
 }
 
+void CustomSlider::setKeptSegments(const QVector<QPair<qint64, qint64>>& spans) {
+    m_kept = spans;
+    update();
+}
+
 void CustomSlider::reset() {
+    m_kept.clear();
     m_position = 0;
     m_range.reset();
     m_pressed = false;
@@ -69,8 +76,9 @@ void CustomSlider::mousePressEvent(QMouseEvent* event) {
 void CustomSlider::mouseMoveEvent(QMouseEvent* event) {
     const int x = event->pos().x();
     if (m_pressed) {
-        if (insideRange(x)) {
+        if (insideRange(x) && pixelToMs(x) != m_position) {
             m_position = pixelToMs(x);
+            emit signalDragPosition(m_position);
         }
         update();
     } else if (std::abs(x - msToPixel(m_position)) <= 2) {
@@ -105,10 +113,31 @@ void CustomSlider::leaveEvent(QEvent* event) {
     QWidget::leaveEvent(event);
 }
 
+void CustomSlider::wheelEvent(QWheelEvent* event) {
+    const int notches = event->angleDelta().y() / 120;
+    if (!m_range || notches == 0 || m_pressed) {
+        QWidget::wheelEvent(event);
+        return;
+    }
+    // Turning the wheel towards the user moves forward, as on most timelines.
+    const qint64 target = qBound(m_range->begin_time, m_position - notches * kWheelStepMs, m_range->end_time);
+    event->accept();
+    if (target != m_position) {
+        m_position = target;
+        update();
+        emit signalCurrentPosition(m_position);
+    }
+}
+
 void CustomSlider::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setPen(Qt::NoPen);
     painter.fillRect(rect(), QColor(75, 169, 250));
+    for (const auto& span : qAsConst(m_kept)) {
+        const int left = msToPixel(span.first);
+        const int right = qMax(left + 1, msToPixel(span.second));
+        painter.fillRect(QRect(left, 0, right - left, height()), keptColor());
+    }
     if (m_range) {
         const int x = msToPixel(m_position);
         painter.setPen(QPen(QColor(255, 137, 36), 4));

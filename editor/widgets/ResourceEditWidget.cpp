@@ -40,6 +40,7 @@ namespace {
 constexpr qint64 kMinVideoMs = 60000;
 constexpr qint64 kMinSegmentMs = 10000;
 constexpr int kMaxSegments = 20;
+constexpr int kDragSeekIntervalMs = 120;
 
 const QDate kEditDate(2000, 1, 1);
 
@@ -104,9 +105,18 @@ ResourceEditWidget::ResourceEditWidget(QWidget* parent)
     m_edit_end->installEventFilter(this);
     setPlayPicture(QStringLiteral("play"));
     refreshControls();
+    setupShortcutTips();
+    connect(m_preview_btn, &QPushButton::toggled, this, &ResourceEditWidget::slotPreviewToggled);
+    connect(m_table, &QTableWidget::cellDoubleClicked, this,
+            [this](int row, int) { slotSegmentDoubleClicked(row); });
+    m_drag_timer.setInterval(kDragSeekIntervalMs);
+    connect(&m_drag_timer, &QTimer::timeout, this, &ResourceEditWidget::sendDragSeek);
+    // Keys reach the window whichever of its widgets has the focus.
+    qApp->installEventFilter(this);
 }
 
 ResourceEditWidget::~ResourceEditWidget() {
+    qApp->removeEventFilter(this);
     // A running worker keeps its own references; from now on it reports to nobody.
     m_state->setObserver(nullptr);
     if (m_data_wrapper) {
@@ -185,6 +195,11 @@ void ResourceEditWidget::setupForm() {
     playRow->addWidget(m_play_btn);
     playRow->addWidget(m_label_current);
     playRow->addWidget(m_label_full);
+    m_preview_btn = makeButton(control, "pushButton_preview", tr("Preview"));
+    m_preview_btn->setCheckable(true);
+    m_preview_btn->setFixedSize(70, 26);
+    playRow->addSpacing(8);
+    playRow->addWidget(m_preview_btn);
     playRow->addStretch();
     playRow->addWidget(m_set_start_btn);
     playRow->addWidget(m_set_end_btn);
@@ -249,6 +264,8 @@ void ResourceEditWidget::setupForm() {
             "QPushButton#addCutSegmentBtn:disabled{background:#9fd0fb;}") +
         KitStyle::secondaryButton(QStringLiteral("QPushButton#setSegmentStartBtn")) +
         KitStyle::secondaryButton(QStringLiteral("QPushButton#setSegmentEndBtn")) +
+        KitStyle::secondaryButton(QStringLiteral("QPushButton#pushButton_preview")) +
+        QStringLiteral("QPushButton#pushButton_preview:checked{background:#4ba9fa;color:white;}") +
         KitStyle::secondaryButton(QStringLiteral("QPushButton#pushButton_add_file")) +
         KitStyle::secondaryButton(QStringLiteral("QPushButton#pushButton_output_option")) +
         KitStyle::primaryButton(QStringLiteral("QPushButton#pushButton_sure")));
@@ -271,7 +288,9 @@ void ResourceEditWidget::setupSegmentTable() {
     m_table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     m_table->verticalHeader()->setVisible(false);
     m_table->setFocusPolicy(Qt::NoFocus);
-    m_table->setSelectionMode(QAbstractItemView::NoSelection);
+    // One row can be selected, for the Delete key.
+    m_table->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_table->setShowGrid(false);
     m_table->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_table->horizontalScrollBar()->setEnabled(false);
@@ -318,6 +337,11 @@ void ResourceEditWidget::setObserver(TaskInterfaceObserver* observer) {
     m_state->setObserver(observer);
 }
 
+void ResourceEditWidget::cancelTask() {
+    FLOG(FLOG_INFO, "cancel cut task.");
+    m_state->requestCancel();
+}
+
 bool ResourceEditWidget::startTask() {
     if (!m_state->hasObserver() || !m_data_wrapper) {
         FLOG(FLOG_INFO, "start task fail, no observer or no session.");
@@ -357,6 +381,7 @@ bool ResourceEditWidget::startTask() {
         FLOG(FLOG_INFO, "cut output path:%s", qUtf8Printable(path));
 
         session->setProgressCallback([state](float value) { state->reportProgress(value); });
+        state->addCancelTarget(session);
         const qint16 code = session->save(path);
         session->setProgressCallback(nullptr);
         // The row shows where the package really is (the next free name when `path` was taken).
@@ -371,7 +396,8 @@ bool ResourceEditWidget::startTask() {
             FLOG(FLOG_INFO, "resource cut is fail, code:%d", static_cast<int>(code));
             state->setStatus(TaskStatus::Failed);
             state->reportStatus(TaskStatus::Failed);
-            state->reportFinish(false, FinishReason::CutFail);
+            state->reportFinish(false, code == DataWrapper::kCancelled ? int(FinishReason::Cancelled)
+                                                                       : int(FinishReason::CutFail));
         }
         // The window lets go of the session on its own thread; so does this worker.
         QMetaObject::invokeMethod(
@@ -533,6 +559,7 @@ void ResourceEditWidget::slotAddSegment() {
     rebuildSegmentTable();
     refreshControls();
     refreshCountLabel();
+    refreshTimelineSegments();
 }
 
 void ResourceEditWidget::slotSetStartSegment() {
@@ -548,7 +575,7 @@ void ResourceEditWidget::slotSetEndSegment() {
 }
 
 void ResourceEditWidget::slotCurrentTimePoint(qint64 now_ms) {
-    if (!m_data_wrapper) {
+    if (!m_data_wrapper || (m_preview_btn->isChecked() && previewFollow(now_ms))) {
         return;
     }
     m_label_current->setText(_CustomTime(now_ms).toString());
@@ -592,6 +619,9 @@ void ResourceEditWidget::slotCellEntered(int row, int) {
 }
 
 bool ResourceEditWidget::eventFilter(QObject* watched, QEvent* event) {
+    if (keyFilter(watched, event)) {
+        return true;
+    }
     if (watched == m_table || watched == m_table->viewport()) {
         if (event->type() == QEvent::Leave && watched == m_table) {
             if (auto* cell =
@@ -682,6 +712,11 @@ void ResourceEditWidget::preparePlayback() {
     connect(m_slider, &CustomSlider::signalShowTimeTips, m_time_tip, &TimeTipLabel::slotShowTimeTips);
     connect(m_slider, &CustomSlider::signalHideTimeTips, m_time_tip, &TimeTipLabel::slotHideTimeTips);
     connect(m_slider, &CustomSlider::signalStopPlaying, this, &ResourceEditWidget::slotTimelineStopPlaying);
+    connect(m_slider, &CustomSlider::signalDragPosition, this,
+            [this](qlonglong ms) { slotDragPosition(ms); });
+    m_drag_sent = -1;
+    m_frame_times = VideoFrameTimes();
+    refreshTimelineSegments();
     m_started = false;
     slotPause();
     refreshControls();
@@ -729,6 +764,7 @@ void ResourceEditWidget::refreshControls() {
     m_table->setVisible(loaded);
     m_output_option_btn->setEnabled(loaded);
     m_sure_btn->setEnabled(loaded && !m_data_wrapper->getSegments().isEmpty());
+    m_preview_btn->setEnabled(m_sure_btn->isEnabled());
 }
 
 void ResourceEditWidget::refreshCountLabel() {
@@ -801,6 +837,7 @@ void ResourceEditWidget::removeSegment(const QString& id) {
     recolourRows();
     refreshControls();
     refreshCountLabel();
+    refreshTimelineSegments();
 }
 
 void ResourceEditWidget::showNotice(const QString& text) {

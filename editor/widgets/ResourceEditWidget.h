@@ -4,16 +4,21 @@
 #include <QDateTime>
 #include <QPointer>
 #include <QString>
+#include <QPair>
+#include <QTimer>
+#include <QVector>
 #include <memory>
 
 #include "BaseDialog.h"
 #include "TaskInterface.h"
+#include "VideoFrameTimes.h"
 
 class CSuspensionWidget;
 class CustomSlider;
 class DataWrapper;
 class OutputOptionSetting;
 class QDateTimeEdit;
+class QKeyEvent;
 class QLabel;
 class QPushButton;
 class QTableWidget;
@@ -22,7 +27,7 @@ class TaskRunState;
 class TemplateInterface;
 class TimeTipLabel;
 
-class ResourceEditWidget : public BaseDialog, public TaskInterface {
+class ResourceEditWidget : public BaseDialog, public TaskInterface, public CancellableTask {
     Q_OBJECT
 public:
     explicit ResourceEditWidget(QWidget* parent = nullptr);
@@ -37,6 +42,7 @@ public:
     void setStatus(int status) override;
     qint64 timeConsume() override;
     bool startTask() override;
+    void cancelTask() override;
     void setObserver(TaskInterfaceObserver* observer) override;
 
     // The session of the open package (null while empty).
@@ -86,6 +92,20 @@ private:
     void clampTimeEdit(QDateTimeEdit* edit, const QDateTime& datetime);
     void setEditTime(QDateTimeEdit* edit, qint64 ms);
     void onTimeChanged();
+    // Keyboard and timeline comforts (ResourceEditWidgetKeys.cpp).
+    void setupShortcutTips();
+    bool keyFilter(QObject* watched, QEvent* event);
+    bool handleShortcut(QWidget* receiver, QKeyEvent* key);
+    void seekTo(qint64 ms);
+    void stepFrame(int direction);
+    void removeSelectedSegment();
+    void slotSegmentDoubleClicked(int row);
+    void refreshTimelineSegments();
+    void slotDragPosition(qint64 ms);
+    void sendDragSeek();
+    // Preview of the cut (ResourceEditWidgetPreview.cpp); true when the report is not shown.
+    void slotPreviewToggled(bool on);
+    bool previewFollow(qint64 now_ms);
 
     // Form.
     QWidget* m_widget_titlebar = nullptr;
@@ -116,4 +136,11 @@ private:
     bool m_started = false;
     int m_hovered_row = -1;
     TimeTipLabel* m_time_tip = nullptr;
+    VideoFrameTimes m_frame_times;  // read at the first frame step of a package
+    QPushButton* m_preview_btn = nullptr;
+    QVector<QPair<qint64, qint64>> m_preview_spans;  // kept segments while the preview runs
+    int m_preview_index = 0;
+    QTimer m_drag_timer;  // paces the seeks of a drag
+    qint64 m_drag_target = -1;
+    qint64 m_drag_sent = -1;
 };

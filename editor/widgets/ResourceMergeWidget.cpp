@@ -16,6 +16,7 @@
 #include <QVBoxLayout>
 
 #include "CSettings.h"
+#include "CustomTime.h"
 #include "DataWrapper.h"
 #include "FLog.h"
 #include "KitStyle.h"
@@ -111,9 +112,9 @@ void ResourceMergeWidget::setupForm() {
     leftLayout->setSpacing(0);
     mainLayout->addWidget(left, 1);
 
-    m_table = new QTableWidget(0, 2, left);
+    m_table = new QTableWidget(0, 3, left);
     m_table->setObjectName(QStringLiteral("tableWidget"));
-    m_table->setHorizontalHeaderLabels({tr("file"), tr("file size")});
+    m_table->setHorizontalHeaderLabels({tr("file"), tr("file size"), tr("duration")});
     m_table->verticalHeader()->setVisible(false);
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_table->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -126,7 +127,10 @@ void ResourceMergeWidget::setupForm() {
     m_table->setAutoScroll(false);
     m_table->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_table->setColumnWidth(0, 547);
-    m_table->setColumnWidth(1, 231);
+    // The duration column takes its room from the size column; the table keeps its width.
+    m_table->setColumnWidth(1, 131);
+    m_table->setColumnWidth(kDurationColumn, 100);
+    setupDrops();
     m_table->setProperty("HasFile", false);
     leftLayout->addWidget(m_table, 1);
 
@@ -253,6 +257,11 @@ QStringList ResourceMergeWidget::tableOrder() const {
     return paths;
 }
 
+void ResourceMergeWidget::cancelTask() {
+    FLOG(FLOG_INFO, "cancel merge task.");
+    m_state->requestCancel();
+}
+
 bool ResourceMergeWidget::startTask() {
     if (m_file_list.isEmpty()) {
         FLOG(FLOG_INFO, "start task fail,m_file_list is empty.");
@@ -285,7 +294,13 @@ bool ResourceMergeWidget::startTask() {
         QList<std::shared_ptr<DataWrapper>> sessions;
         qint16 lastTemplate = 0;
         for (int i = 0; i < files.size(); ++i) {
+            if (state->cancelRequested()) {
+                FLOG(FLOG_INFO, "resource merge is cancelled.");
+                fail(FinishReason::Cancelled);
+                return;
+            }
             auto session = std::make_shared<DataWrapper>();
+            state->addCancelTarget(session);
             if (options.exists) {
                 session->setTranscode(options.transcode);
             }
@@ -345,7 +360,8 @@ bool ResourceMergeWidget::startTask() {
             FLOG(FLOG_INFO, "resource merge is fail, code:%d", static_cast<int>(code));
             state->setStatus(TaskStatus::Failed);
             state->reportStatus(TaskStatus::Failed);
-            state->reportFinish(false, FinishReason::MergeFail);
+            state->reportFinish(false, code == DataWrapper::kCancelled ? int(FinishReason::Cancelled)
+                                                                       : int(FinishReason::MergeFail));
         }
     });
     return true;
@@ -354,7 +370,7 @@ bool ResourceMergeWidget::startTask() {
 // --- slots -----------------------------------------------------------------------------------
 
 void ResourceMergeWidget::swapRows(int a, int b) {
-    for (int c = 0; c < 2; ++c) {
+    for (int c = 0; c < m_table->columnCount(); ++c) {
         QTableWidgetItem* first = m_table->takeItem(a, c);
         QTableWidgetItem* second = m_table->takeItem(b, c);
         m_table->setItem(a, c, second);
@@ -407,10 +423,18 @@ void ResourceMergeWidget::on_pushButton_add_file_clicked() {
         const QStringList desktops = QStandardPaths::standardLocations(QStandardPaths::DesktopLocation);
         startDir = desktops.isEmpty() ? QStringLiteral(".") : desktops.first();
     }
-    const QString file = QFileDialog::getOpenFileName(this, tr("Open File"), startDir, tr("Images (*.vrk)"));
-    if (file.isEmpty()) {
-        return;
+    // Several packages may be chosen at once; they are listed in the order the dialog gives.
+    const QStringList files =
+        QFileDialog::getOpenFileNames(this, tr("Open File"), startDir, tr("Images (*.vrk)"));
+    for (const QString& file : files) {
+        if (!addPackage(file)) {
+            break;
+        }
     }
+}
+
+bool ResourceMergeWidget::addPackage(const QString& file) {
+    CSettings* settings = CSettings::instance();
     qint64 total = 0;
     for (const QString& path : qAsConst(m_file_list)) {
         total += QFileInfo(path).size();
@@ -419,23 +443,25 @@ void ResourceMergeWidget::on_pushButton_add_file_clicked() {
     const qint64 size = QFileInfo(file).size();
     if (total + size > kMaxTotalBytes) {
         VRKMessageBox::showMessage(false, tr("files size more than 5G."), tr("error"), true);
-        return;
+        return false;
     }
     // Told now, with the file's name, rather than as a failed task later.
     int templateType = 0;
-    const QString refusal = refusalOf(file, &templateType);
+    qint64 duration = 0;
+    const QString refusal = refusalOf(file, &templateType, &duration);
     refresh();
     if (!refusal.isEmpty()) {
         FLOG(FLOG_INFO, "file refused:%s", qUtf8Printable(file));
         VRKMessageBox::showMessage(false, refusal, tr("error"), true);
-        return;
+        return false;
     }
-    appendRow(file, size, templateType);
+    appendRow(file, size, templateType, duration);
     m_file_list << file;
     refresh();
+    return true;
 }
 
-QString ResourceMergeWidget::refusalOf(const QString& path, int* templateType) {
+QString ResourceMergeWidget::refusalOf(const QString& path, int* templateType, qint64* durationMs) {
     const QString name = QFileInfo(path).fileName();
     auto session = std::make_shared<DataWrapper>();
     const int code = readPackageAndWait(session, path, true, [this]() { setEnabled(false); });
@@ -443,7 +469,8 @@ QString ResourceMergeWidget::refusalOf(const QString& path, int* templateType) {
     if (code != 0 || !session->getRootItem()) {
         return tr("%1 cannot be read as a playback package.").arg(name);
     }
-    if (session->getDuration() <= 0) {
+    *durationMs = session->getDuration();
+    if (*durationMs <= 0) {
         return tr("%1 holds no playable video.").arg(name);
     }
     *templateType = templateTypeOf(session->getRootItem());
@@ -460,7 +487,7 @@ QString ResourceMergeWidget::refusalOf(const QString& path, int* templateType) {
     return QString();
 }
 
-void ResourceMergeWidget::appendRow(const QString& path, qint64 bytes, int templateType) {
+void ResourceMergeWidget::appendRow(const QString& path, qint64 bytes, int templateType, qint64 durationMs) {
     const int row = m_table->rowCount();
     m_table->insertRow(row);
     m_table->setRowHeight(row, 40);
@@ -478,8 +505,14 @@ void ResourceMergeWidget::appendRow(const QString& path, qint64 bytes, int templ
     size->setFont(font);
     size->setForeground(QColor(QStringLiteral("#79808b")));
     size->setTextAlignment(Qt::AlignCenter);
+    auto* length = new QTableWidgetItem(_CustomTime(durationMs).toString().section(QLatin1Char('.'), 0, 0));
+    length->setFont(font);
+    length->setForeground(QColor(QStringLiteral("#79808b")));
+    length->setTextAlignment(Qt::AlignCenter);
+    length->setData(Qt::UserRole, durationMs);
     m_table->setItem(row, 0, name);
     m_table->setItem(row, 1, size);
+    m_table->setItem(row, kDurationColumn, length);
 }
 
 void ResourceMergeWidget::on_pushButton_output_option_clicked() {

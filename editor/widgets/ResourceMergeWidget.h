@@ -1,6 +1,7 @@
 #pragma once
 // The merge task window: the user lists packages in play order; once confirmed, a worker opens each
 // one, checks that they share one layout template and joins them into one package.
+#include <QPoint>
 #include <QString>
 #include <QStringList>
 #include <memory>
@@ -16,12 +17,13 @@ class QTableWidgetItem;
 class TaskRunState;
 struct OutputOptionsSnapshot;
 
-class ResourceMergeWidget : public BaseDialog, public TaskInterface {
+class ResourceMergeWidget : public BaseDialog, public TaskInterface, public CancellableTask {
     Q_OBJECT
 public:
     // Largest total size of the listed packages, in bytes (5 GiB).
     static constexpr qint64 kMaxTotalBytes = 5368709120LL;
     static constexpr int kMaxFiles = 10;
+    static constexpr int kDurationColumn = 2;
 
     explicit ResourceMergeWidget(QWidget* parent = nullptr);
     ~ResourceMergeWidget() override;
@@ -35,6 +37,7 @@ public:
     void setStatus(int status) override;
     qint64 timeConsume() override;
     bool startTask() override;
+    void cancelTask() override;
     void setObserver(TaskInterfaceObserver* observer) override;
 
     QStringList fileList() const { return m_file_list; }
@@ -51,12 +54,20 @@ public slots:
     void on_closeBtn_clicked();
     void on_tableWidget_itemClicked(QTableWidgetItem* item);
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void setupForm();
-    void appendRow(const QString& path, qint64 bytes, int templateType);
+    void appendRow(const QString& path, qint64 bytes, int templateType, qint64 durationMs);
+    // Lists one package after the checks of Add File; false (with the message shown) when refused.
+    bool addPackage(const QString& file);
+    // Files dropped from a file manager and rows dragged to a new place (ResourceMergeWidgetDrop.cpp).
+    void setupDrops();
+    void moveRow(int from, int to);
     // Reads the package as the merge will; the reason it cannot join the list (naming the file), or
     // empty with its layout template in *templateType.
-    QString refusalOf(const QString& path, int* templateType);
+    QString refusalOf(const QString& path, int* templateType, qint64* durationMs);
     void swapRows(int a, int b);
     void refresh();
     OutputOptionsSnapshot optionsSnapshot() const;
@@ -74,4 +85,6 @@ private:
     QStringList m_file_list;
     std::shared_ptr<TaskRunState> m_state;  // id, status, output path, times, observer
     OutputOptionSetting* m_output_option = nullptr;
+    int m_drag_row = -1;  // row pressed for a reorder drag
+    QPoint m_drag_start;
 };

@@ -84,6 +84,35 @@ TaskRunState::~TaskRunState() {
     FileHandler::releaseOutputPath(m_reserved_path);
 }
 
+void TaskRunState::addCancelTarget(const std::shared_ptr<DataWrapper>& session) {
+    if (!session) {
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_cancel_targets.push_back(session);
+    }
+    if (m_cancel_requested.load()) {
+        session->cancel();
+    }
+}
+
+void TaskRunState::requestCancel() {
+    std::vector<std::shared_ptr<DataWrapper>> targets;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_cancel_requested.store(true);
+        for (const auto& weak : m_cancel_targets) {
+            if (auto session = weak.lock()) {
+                targets.push_back(session);
+            }
+        }
+    }
+    for (const auto& session : targets) {
+        session->cancel();
+    }
+}
+
 void TaskRunState::markStart() {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_start_time = QDateTime::currentDateTime();

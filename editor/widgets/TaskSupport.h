@@ -7,6 +7,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class DataWrapper;
 class TaskInterfaceObserver;
@@ -37,6 +38,11 @@ public:
     // chosen path); the name's reservation is released.
     void outputWritten(const QString& written);
     ~TaskRunState();
+    // Cancel: the sessions the worker uses are registered; a request cancels every one of them,
+    // also those registered after it.
+    void addCancelTarget(const std::shared_ptr<DataWrapper>& session);
+    void requestCancel();
+    bool cancelRequested() const { return m_cancel_requested.load(); }
     void markStart();
     void markEnd();
     // Converting: start to now; Finished: start to end; otherwise 0.
@@ -51,6 +57,8 @@ private:
     QString m_reserved_path;
     QDateTime m_start_time;
     QDateTime m_end_time;
+    std::atomic<bool> m_cancel_requested{false};
+    std::vector<std::weak_ptr<DataWrapper>> m_cancel_targets;
 };
 
 namespace TaskWorkers {

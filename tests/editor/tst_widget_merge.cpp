@@ -126,11 +126,13 @@ void MergeWindowTest::formAndEmptyState() {
     QCOMPARE(w.windowTitle(), QStringLiteral("ResourceMergeWidget"));
     QCOMPARE(w.findChild<QLabel*>(QStringLiteral("label_4"))->text(), QStringLiteral("Playback Megre"));
     auto* table = w.findChild<QTableWidget*>(QStringLiteral("tableWidget"));
-    QCOMPARE(table->columnCount(), 2);
+    QCOMPARE(table->columnCount(), 3);
     QCOMPARE(table->horizontalHeaderItem(0)->text(), QStringLiteral("file"));
     QCOMPARE(table->horizontalHeaderItem(1)->text(), QStringLiteral("file size"));
+    QCOMPARE(table->horizontalHeaderItem(2)->text(), QStringLiteral("duration"));
+    // The duration column takes its room from the size column.
     QCOMPARE(table->columnWidth(0), 547);
-    QCOMPARE(table->columnWidth(1), 231);
+    QCOMPARE(table->columnWidth(1) + table->columnWidth(2), 231);
     QCOMPARE(button(&w, "pushButton_remove")->text(), QStringLiteral("     Remove"));
     QCOMPARE(button(&w, "pushButton_up")->size(), QSize(60, 30));
     QCOMPARE(button(&w, "pushButton_sure")->size(), QSize(98, 32));

@@ -8,6 +8,8 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTableWidget>
+#include <QTemporaryDir>
+#include <QFileInfo>
 
 #include <atomic>
 #include <thread>
@@ -17,6 +19,7 @@
 #include "MainWindow.h"
 #include "ShellTestMain.h"
 #include "TaskInterface.h"
+#include "TaskHistory.h"
 #include "TaskWindows.h"
 #include "VRKMessageBox.h"
 
@@ -177,12 +180,15 @@ private slots:
     void taskWindowButtons();
     void maximiseAndDrag();
     void transcodeResetOnDestruction();
+    void historySurvivesRestart();
 };
 
 void TestMainWindow::init() {
     setTaskWindowFactory(TaskType::Cut, nullptr);
     setTaskWindowFactory(TaskType::Merge, nullptr);
     setTaskWindowFactory(TaskType::Convert, nullptr);
+    // Each case starts without tasks of earlier windows.
+    QFile::remove(TaskHistory::filePath());
 }
 
 void TestMainWindow::formAndGeometry() {
@@ -473,9 +479,34 @@ void TestMainWindow::deleteTask() {
     finished.reset();
     waiting.reset();
 
-    QCOMPARE(rowMenu(w, 0, QStringLiteral("Delete task")),
-             QStringList({QStringLiteral("Open Output Path"), QStringLiteral("Delete task")}));
-    QTRY_COMPARE(table->rowCount(), 1);
+    // A finished task asks first: "Cancel" keeps the row, "Ok" removes it; its file is never touched.
+    QTemporaryDir outDir;
+    const QString outFile = outDir.filePath(QStringLiteral("lesson.vrk"));
+    QFile out(outFile);
+    QVERIFY(out.open(QIODevice::WriteOnly) && out.write("package") == 7);
+    out.close();
+    if (auto task = finishedRef.lock()) {
+        task->m_output = outFile;
+    }
+    for (const QString& answer : {QStringLiteral("cancelBtn"), QStringLiteral("okBtn")}) {
+        QString question;
+        QPointer<QTimer> asking = shelltest::whenShown<VRKMessageBox>(
+            [] { return qobject_cast<VRKMessageBox*>(QApplication::activeModalWidget()); },
+            [&question, answer](VRKMessageBox* box) {
+                for (QLabel* l : box->findChildren<QLabel*>()) {
+                    question += l->text() + QLatin1Char('|');
+                }
+                QTest::mouseClick(box->findChild<QPushButton*>(answer), Qt::LeftButton);
+            });
+        QCOMPARE(rowMenu(w, 0, QStringLiteral("Delete task")),
+                 QStringList({QStringLiteral("Open Output Path"), QStringLiteral("Delete task")}));
+        QTRY_VERIFY(!question.isEmpty());
+        shelltest::stopWaiting(asking);
+        QVERIFY2(question.remove(QLatin1Char('|')).contains(QStringLiteral("Its output file is kept.")),
+                 qPrintable(question));
+        QTRY_COMPARE(table->rowCount(), answer == QStringLiteral("okBtn") ? 1 : 2);
+    }
+    QCOMPARE(QFileInfo(outFile).size(), qint64(7));
     QVERIFY(finishedRef.expired());  // released with its row
     QCOMPARE(table->item(0, 0)->data(Qt::UserRole).toString(), waitingId);
     QVERIFY(!statusBarOf(w)->isHidden());
@@ -611,6 +642,71 @@ void TestMainWindow::transcodeResetOnDestruction() {
     }
     QSettings disk(CSettings::settingsFilePath(), QSettings::IniFormat);
     QCOMPARE(disk.value(QStringLiteral("Video/TranseCode")).toString(), QStringLiteral("false"));
+}
+
+void TestMainWindow::historySurvivesRestart() {
+    struct Ended {
+        int type;
+        int status;
+        int reason;  // -1: no finish report (a merge that succeeded)
+        QString remark;
+    };
+    const QList<Ended> ended = {
+        {TaskType::Cut, TaskStatus::Finished, FinishReason::None, QString()},
+        {TaskType::Merge, TaskStatus::Finished, -1, QStringLiteral("-")},
+        {TaskType::Convert, TaskStatus::Failed, FinishReason::Cancelled,
+         QStringLiteral("cancelled by the user.")},
+    };
+    QStringList ids;
+    {
+        MainWindow w;
+        w.addTask(makeTask(TaskStatus::Wait));  // still waiting when the program ends: not kept
+        for (const Ended& e : ended) {
+            auto task = std::make_shared<FakeTask>(e.type, TaskStatus::Wait,
+                                                   QStringLiteral("lesson%1.vrk").arg(e.type),
+                                                   QStringLiteral("/tmp/out/result%1.vrk").arg(e.type));
+            w.addTask(task);
+            task->m_time = 3725000 + e.type;
+            task->reportFromWorker([e](TaskInterfaceObserver* o, const QString& id) {
+                o->onStatusChange(id, TaskStatus::Converting);
+                o->onStatusChange(id, e.status);
+                if (e.reason >= 0) {
+                    o->onFinish(id, e.status == TaskStatus::Finished, e.reason);
+                }
+            });
+            ids << task->m_id;
+        }
+        QTRY_COMPARE(tableOf(w)->item(3, 4)->text(), ended.last().remark);
+    }
+    // The history lies in the settings folder.
+    QCOMPARE(QFileInfo(TaskHistory::filePath()).absolutePath(),
+             QFileInfo(CSettings::settingsFilePath()).absolutePath());
+
+    MainWindow again;
+    again.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&again));
+    QTableWidget* table = tableOf(again);
+    QCOMPARE(table->rowCount(), ended.size());
+    for (int r = 0; r < ended.size(); ++r) {
+        QCOMPARE(table->item(r, 0)->data(Qt::UserRole).toString(), ids[r]);
+        QCOMPARE(table->item(r, 0)->text().trimmed(), QStringLiteral("lesson%1.vrk").arg(ended[r].type));
+        QCOMPARE(table->item(r, 0)->toolTip(), QStringLiteral("tip:lesson%1.vrk").arg(ended[r].type));
+        QCOMPARE(table->item(r, 1)->text().trimmed(),
+                 QStringLiteral("/tmp/out/result%1.vrk").arg(ended[r].type));
+        QCOMPARE(table->item(r, 3)->text(), TaskTexts::statusText(ended[r].status));
+        QCOMPARE(table->item(r, 4)->text(), ended[r].remark);
+    }
+    // Type and running time as the task reported them.
+    table->setCurrentCell(0, 0);
+    auto* label = again.findChild<QLabel*>(QStringLiteral("label_task_duration"));
+    QTRY_COMPARE_WITH_TIMEOUT(label->text(), QStringLiteral("01:02:05"), 3000);
+    QCOMPARE(rowMenu(again, 2).last(), QStringLiteral("Clear task history"));
+
+    // Clearing empties the list now and at the next start.
+    rowMenu(again, 0, QStringLiteral("Clear task history"));
+    QTRY_COMPARE(table->rowCount(), 0);
+    MainWindow third;
+    QCOMPARE(tableOf(third)->rowCount(), 0);
 }
 
 SHELL_TEST_MAIN(TestMainWindow)

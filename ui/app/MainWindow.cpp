@@ -96,6 +96,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     setWindowFlags(windowFlags() | Qt::FramelessWindowHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint);
     setFocusPolicy(Qt::ClickFocus);
+    loadHistory();
     refreshEmptyLook();
 
     const QString outputKey = QString::fromLatin1(CSettings::kSystemOutputPath);
@@ -271,6 +272,7 @@ void MainWindow::addTask(std::shared_ptr<TaskInterface> task) {
     task->setObserver(this);
     const QString id = task->taskId();
     m_tasks.insert(id, task);
+    m_added_at.insert(id, QDateTime::currentDateTime());
     appendTaskRow(task);
     FLOG(FLOG_INFO, "task %s added, type %d", id.toUtf8().constData(), task->taskType());
     task->startTask();
@@ -376,6 +378,7 @@ void MainWindow::slotStatusChange(QString id, int status) {
         bar->deleteLater();
         m_table->removeCellWidget(row, kColumnStatus);
     }
+    recordEnded(id, status);
 }
 
 void MainWindow::slotFinish(QString id, bool success, int reason) {
@@ -385,6 +388,7 @@ void MainWindow::slotFinish(QString id, bool success, int reason) {
         return;
     }
     item->setText(TaskTexts::reasonText(reason));
+    recordRemark(id, reason);
     FLOG(FLOG_INFO, "task %s finished, success %d, reason %d", id.toUtf8().constData(), int(success), reason);
 }
 
@@ -487,8 +491,23 @@ void MainWindow::on_tableWidget_customContextMenuRequested(QPoint point) {
             QDesktopServices::openUrl(QUrl::fromLocalFile(QDir::toNativeSeparators(dir)));
         });
     }
+    auto* cancellable = dynamic_cast<CancellableTask*>(task.get());
+    if (cancellable && status == TaskStatus::Converting) {
+        menu.addAction(tr("Cancel task"), this, [task, cancellable] {
+            if (task->status() == TaskStatus::Converting) {
+                cancellable->cancelTask();
+            }
+        });
+    }
     if (status != TaskStatus::Converting) {
-        menu.addAction(tr("Delete task"), this, [this, id] {
+        menu.addAction(tr("Delete task"), this, [this, id, status] {
+            // A finished task's package stays on disk; the question says so before the row goes.
+            if (status == TaskStatus::Finished &&
+                VRKMessageBox::showMessage(true,
+                                           tr("Remove this task from the list? Its output file is kept."),
+                                           tr("Delete task"), true) != 0) {
+                return;
+            }
             for (int row = 0; row < m_table->rowCount(); ++row) {
                 QTableWidgetItem* cell = m_table->item(row, kColumnSource);
                 if (cell && cell->data(Qt::UserRole).toString() == id) {
@@ -497,8 +516,13 @@ void MainWindow::on_tableWidget_customContextMenuRequested(QPoint point) {
                 }
             }
             m_tasks.remove(id);
+            forgetHistory(id);
             refreshEmptyLook();
         });
+    }
+    if (!m_history.isEmpty()) {
+        menu.addSeparator();
+        menu.addAction(tr("Clear task history"), this, [this] { clearHistory(); });
     }
     menu.exec(QCursor::pos());
 }

@@ -3,11 +3,13 @@
 // Tasks report from any thread; every report is re-posted to the GUI thread before the table is used.
 #include <QItemDelegate>
 #include <QMainWindow>
+#include <QDateTime>
 #include <QMap>
 #include <QPoint>
 #include <QTimer>
 #include <memory>
 
+#include "TaskHistory.h"
 #include "TaskInterface.h"
 
 class QLabel;
@@ -94,4 +96,13 @@ private:
     QPoint m_window_pos;
     QMap<int, int> m_base_column_widths;
     bool m_maximised = false;
+
+    // Task history (MainWindowHistory.cpp): ended tasks of this and earlier runs.
+    void loadHistory();
+    void recordEnded(const QString& id, int status);
+    void recordRemark(const QString& id, int reason);
+    void forgetHistory(const QString& id);
+    void clearHistory();
+    QList<TaskRecord> m_history;
+    QMap<QString, QDateTime> m_added_at;  // when each task of this run was listed
 };

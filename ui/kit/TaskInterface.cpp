@@ -65,6 +65,8 @@ QString reasonText(int reason) {
             return QCoreApplication::translate("TaskInterface", "cut fail.");
         case FinishReason::ConvertFail:
             return QCoreApplication::translate("TaskInterface", "convert fail.");
+        case FinishReason::Cancelled:
+            return QCoreApplication::translate("TaskInterface", "cancelled by the user.");
         default:
             return QString();
     }

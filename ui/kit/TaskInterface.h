@@ -20,7 +20,8 @@ enum Value : int {
     TemplateTypeConflict = 2,
     MergeFail = 3,
     CutFail = 4,
-    ConvertFail = 5
+    ConvertFail = 5,
+    Cancelled = 6
 };
 }  // namespace FinishReason
 
@@ -42,6 +43,15 @@ public:
     // The observer is not owned.
     virtual void setObserver(TaskInterfaceObserver* observer) = 0;
     virtual ~TaskInterface() = default;
+};
+
+// A task that can be stopped while it runs. It then reports Failed with the reason Cancelled, leaves
+// nothing at its output path and removes its temporary folders.
+class CancellableTask {
+public:
+    // GUI thread; returns at once, the task reports its end when its work has stopped.
+    virtual void cancelTask() = 0;
+    virtual ~CancellableTask() = default;
 };
 
 // Tasks may report from any thread.

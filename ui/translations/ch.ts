@@ -108,6 +108,18 @@
         <source>exit</source>
         <translation>退出</translation>
     </message>
+    <message>
+        <source>Cancel task</source>
+        <translation>取消任务</translation>
+    </message>
+    <message>
+        <source>Remove this task from the list? Its output file is kept.</source>
+        <translation>从列表中移除此任务？其输出文件会保留。</translation>
+    </message>
+    <message>
+        <source>Clear task history</source>
+        <translation>清除任务历史</translation>
+    </message>
 </context>
 <context>
     <name>OutputOptionSetting</name>
@@ -287,6 +299,38 @@
         <source>segments has been added</source>
         <translation>已添加片段</translation>
     </message>
+    <message>
+        <source>Play / pause (Space)</source>
+        <translation>播放 / 暂停（空格）</translation>
+    </message>
+    <message>
+        <source>Start of the segment at the playhead (I)</source>
+        <translation>以播放位置作为片段开始（I）</translation>
+    </message>
+    <message>
+        <source>End of the segment at the playhead (O)</source>
+        <translation>以播放位置作为片段结束（O）</translation>
+    </message>
+    <message>
+        <source>Add the segment (Enter)</source>
+        <translation>添加片段（回车）</translation>
+    </message>
+    <message>
+        <source>Delete removes the selected segment; double-click jumps to its start</source>
+        <translation>Delete 删除所选片段；双击跳到片段开始</translation>
+    </message>
+    <message>
+        <source>Left/Right: 1 s, Shift+Left/Right: 10 s, ',' / '.': one frame, Home/End</source>
+        <translation>左/右：1 秒，Shift+左/右：10 秒，“,” / “.”：一帧，Home/End</translation>
+    </message>
+    <message>
+        <source>Preview</source>
+        <translation>预览</translation>
+    </message>
+    <message>
+        <source>Play only the kept segments, skipping the gaps</source>
+        <translation>只播放保留的片段，跳过中间部分</translation>
+    </message>
 </context>
 <context>
     <name>ResourceMergeWidget</name>
@@ -378,6 +422,10 @@
         <source>%1 uses layout template %2, but %3 uses template %4.</source>
         <translation>%1 使用布局模板 %2，而 %3 使用模板 %4。</translation>
     </message>
+    <message>
+        <source>duration</source>
+        <translation>时长</translation>
+    </message>
 </context>
 <context>
     <name>SystemSetting</name>
@@ -451,6 +499,10 @@
     <message>
         <source>convert fail.</source>
         <translation>转换失败。</translation>
+    </message>
+    <message>
+        <source>cancelled by the user.</source>
+        <translation>已被用户取消。</translation>
     </message>
 </context>
 <context>

@@ -108,6 +108,18 @@
         <source>exit</source>
         <translation>exit</translation>
     </message>
+    <message>
+        <source>Cancel task</source>
+        <translation>Cancel task</translation>
+    </message>
+    <message>
+        <source>Remove this task from the list? Its output file is kept.</source>
+        <translation>Remove this task from the list? Its output file is kept.</translation>
+    </message>
+    <message>
+        <source>Clear task history</source>
+        <translation>Clear task history</translation>
+    </message>
 </context>
 <context>
     <name>OutputOptionSetting</name>
@@ -287,6 +299,38 @@
         <source>segments has been added</source>
         <translation>segments has been added</translation>
     </message>
+    <message>
+        <source>Play / pause (Space)</source>
+        <translation>Play / pause (Space)</translation>
+    </message>
+    <message>
+        <source>Start of the segment at the playhead (I)</source>
+        <translation>Start of the segment at the playhead (I)</translation>
+    </message>
+    <message>
+        <source>End of the segment at the playhead (O)</source>
+        <translation>End of the segment at the playhead (O)</translation>
+    </message>
+    <message>
+        <source>Add the segment (Enter)</source>
+        <translation>Add the segment (Enter)</translation>
+    </message>
+    <message>
+        <source>Delete removes the selected segment; double-click jumps to its start</source>
+        <translation>Delete removes the selected segment; double-click jumps to its start</translation>
+    </message>
+    <message>
+        <source>Left/Right: 1 s, Shift+Left/Right: 10 s, ',' / '.': one frame, Home/End</source>
+        <translation>Left/Right: 1 s, Shift+Left/Right: 10 s, ',' / '.': one frame, Home/End</translation>
+    </message>
+    <message>
+        <source>Preview</source>
+        <translation>Preview</translation>
+    </message>
+    <message>
+        <source>Play only the kept segments, skipping the gaps</source>
+        <translation>Play only the kept segments, skipping the gaps</translation>
+    </message>
 </context>
 <context>
     <name>ResourceMergeWidget</name>
@@ -378,6 +422,10 @@
         <source>%1 uses layout template %2, but %3 uses template %4.</source>
         <translation>%1 uses layout template %2, but %3 uses template %4.</translation>
     </message>
+    <message>
+        <source>duration</source>
+        <translation>duration</translation>
+    </message>
 </context>
 <context>
     <name>SystemSetting</name>
@@ -451,6 +499,10 @@
     <message>
         <source>convert fail.</source>
         <translation>convert fail.</translation>
+    </message>
+    <message>
+        <source>cancelled by the user.</source>
+        <translation>cancelled by the user.</translation>
     </message>
 </context>
 <context>
