@@ -1,5 +1,8 @@
 #include "MediaRecorder.h"
 
+#include "FfmpegPtr.h"
+#include "MediaInput.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -27,6 +30,8 @@ extern "C" {
 namespace {
 
 const char* const kSource = "mediacore/MediaRecorder";
+// Bound on opening and probing the input.
+constexpr int kOpenTimeoutMs = 10000;
 
 // Every line goes to the observer with the usual "[source:line]" prefix; nothing is reported once
 // the owner has started to destroy the recorder.
@@ -106,15 +111,11 @@ const RangeTables& rangeTables() {
 
 // Input side, opened by init() and consumed by one recording.
 struct RecorderInput {
-    AVFormatContext* fmt = nullptr;
-    AVCodecContext* vdec = nullptr;
+    MediaInput media;
+    AVFormatContext* fmt = nullptr;  // media.ctx()
+    CodecPtr vdec;
     int video_index = -1;
     int audio_index = -1;
-
-    ~RecorderInput() {
-        avcodec_free_context(&vdec);
-        avformat_close_input(&fmt);
-    }
 };
 
 namespace {
@@ -214,48 +215,44 @@ int MediaRecorder::init(std::shared_ptr<_RecordParam> param) {
     }
 
     auto input = std::make_unique<RecorderInput>();
-    int ret = avformat_open_input(&input->fmt, param->input_path.c_str(), nullptr, nullptr);
-    if (ret < 0) {
-        RLOG(LOG_ERROR, "cannot open the input %s: %s", param->input_path.c_str(), errorText(ret).c_str());
+    // The one hardened open of the engine: a playlist, an address or anything but a regular file
+    // never reaches a demuxer, so the export cannot read another file than the package's video.
+    if (!input->media.open(param->input_path, &m_stop, kOpenTimeoutMs)) {
+        if (input->media.refused()) {
+            RLOG(LOG_ERROR, "init refused: the input %s is not a video file", param->input_path.c_str());
+            return RECORD_REFUSED;
+        }
+        RLOG(LOG_ERROR, "cannot open the input %s", param->input_path.c_str());
         return RECORD_OPEN_INPUT;
     }
-    ret = avformat_find_stream_info(input->fmt, nullptr);
-    if (ret < 0) {
-        RLOG(LOG_ERROR, "cannot read the streams of %s: %s", param->input_path.c_str(),
-             errorText(ret).c_str());
-        return RECORD_OPEN_INPUT;
-    }
-    const AVCodec* vcodec = nullptr;
-    input->video_index = av_find_best_stream(input->fmt, AVMEDIA_TYPE_VIDEO, -1, -1, &vcodec, 0);
+    input->media.setTimeout(0);
+    input->fmt = input->media.ctx();
+    input->video_index = input->media.videoIndex();
+    input->audio_index = input->media.audioIndex();
+    const AVCodec* vcodec =
+        input->video_index >= 0
+            ? avcodec_find_decoder(input->fmt->streams[input->video_index]->codecpar->codec_id)
+            : nullptr;
     if (input->video_index < 0 || !vcodec) {
         RLOG(LOG_ERROR, "no decodable video stream in %s", param->input_path.c_str());
         return RECORD_NO_VIDEO;
     }
     AVStream* vst = input->fmt->streams[input->video_index];
-    input->vdec = avcodec_alloc_context3(vcodec);
-    if (!input->vdec || avcodec_parameters_to_context(input->vdec, vst->codecpar) < 0) {
+    input->vdec.reset(avcodec_alloc_context3(vcodec));
+    if (!input->vdec || avcodec_parameters_to_context(input->vdec.get(), vst->codecpar) < 0) {
         RLOG(LOG_ERROR, "cannot set up the video decoder");
         return RECORD_CODEC;
     }
     input->vdec->pkt_timebase = vst->time_base;
     input->vdec->thread_count = 2;
-    ret = avcodec_open2(input->vdec, vcodec, nullptr);
+    const int ret = avcodec_open2(input->vdec.get(), vcodec, nullptr);
     if (ret < 0) {
         RLOG(LOG_ERROR, "cannot open the video decoder: %s", errorText(ret).c_str());
         return RECORD_CODEC;
     }
-    input->audio_index =
-        av_find_best_stream(input->fmt, AVMEDIA_TYPE_AUDIO, -1, input->video_index, nullptr, 0);
-    if (input->audio_index < 0) {
-        input->audio_index = -1;
-    }
 
     auto info = std::make_shared<_MediaInfo>();
-    if (input->fmt->duration != AV_NOPTS_VALUE && input->fmt->duration > 0) {
-        info->duration = av_rescale(input->fmt->duration, 1000, AV_TIME_BASE);
-    } else if (vst->duration != AV_NOPTS_VALUE && vst->duration > 0) {
-        info->duration = av_rescale_q(vst->duration, vst->time_base, AVRational{1, 1000});
-    }
+    info->duration = input->media.durationUs() / 1000;
     info->width = vst->codecpar->width;
     info->height = vst->codecpar->height;
     if (info->width <= 0 || info->height <= 0) {
@@ -694,7 +691,7 @@ int MediaRecorder::record(RecorderInput& in) {
 
     auto receiveVideoFrames = [&]() -> int {
         for (;;) {
-            int r = avcodec_receive_frame(in.vdec, frame);
+            int r = avcodec_receive_frame(in.vdec.get(), frame);
             if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) {
                 return RECORD_OK;
             }
@@ -812,7 +809,7 @@ int MediaRecorder::record(RecorderInput& in) {
             break;
         }
         if (pkt->stream_index == in.video_index) {
-            ret = avcodec_send_packet(in.vdec, pkt);
+            ret = avcodec_send_packet(in.vdec.get(), pkt);
             if (ret < 0 && ret != AVERROR(EAGAIN)) {
                 // A damaged packet costs its frame, as in any player; the rest still decodes.
                 RLOG(LOG_WARN, "video packet skipped: %s", errorText(ret).c_str());
@@ -842,7 +839,7 @@ int MediaRecorder::record(RecorderInput& in) {
     }
 
     if (code == RECORD_OK) {
-        avcodec_send_packet(in.vdec, nullptr);
+        avcodec_send_packet(in.vdec.get(), nullptr);
         code = receiveVideoFrames();
     }
     if (code == RECORD_OK) {
