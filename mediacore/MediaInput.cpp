@@ -140,6 +140,10 @@ bool usableTimeBase(AVRational tb) {
 
 }  // namespace
 
+const char* mediaFormatWhitelist() {
+    return kFormatWhitelist;
+}
+
 std::string mediaNormalizePath(const std::string& path) {
     std::string p = path;
     std::replace(p.begin(), p.end(), '\\', '/');

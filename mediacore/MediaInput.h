@@ -7,6 +7,10 @@
 
 struct AVFormatContext;
 
+// The demuxers a media file may be opened with (FFmpeg names, comma-separated): ordinary audio/video
+// containers only, nothing that opens other files (playlists, edit lists, image sequences).
+const char* mediaFormatWhitelist();
+
 // Paths may come with "\" separators; the engine works with "/".
 std::string mediaNormalizePath(const std::string& path);
 // True for an existing regular file (not a directory, FIFO or device).

@@ -10,6 +10,7 @@
 #include <clocale>
 #include <cmath>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -29,6 +30,32 @@ void setOption(mpv_handle* mpv, const char* name, const char* value) {
     if (err < 0) {
         MLOG(MEDIA_LOG_WARN, "mpv option %s=%s refused: %s", name, value, mpv_error_string(err));
     }
+}
+
+bool setLavfOptions(mpv_handle* mpv) {
+    char protocolKey[] = "protocol_whitelist";
+    char protocols[] = "file";
+    char formatKey[] = "format_whitelist";
+    std::string formats = mediaFormatWhitelist();
+    mpv_node values[2];
+    values[0].format = MPV_FORMAT_STRING;
+    values[0].u.string = protocols;
+    values[1].format = MPV_FORMAT_STRING;
+    values[1].u.string = &formats[0];
+    char* keys[2] = {protocolKey, formatKey};
+    mpv_node_list list{2, values, keys};
+    mpv_node map;
+    map.format = MPV_FORMAT_NODE_MAP;
+    map.u.list = &list;
+    int err = mpv_set_option(mpv, "demuxer-lavf-o", MPV_FORMAT_NODE, &map);
+    if (err >= 0) {
+        err = mpv_set_option_string(mpv, "demuxer", "lavf");
+    }
+    if (err < 0) {
+        MLOG(MEDIA_LOG_ERROR, "mpv refused the demuxer restrictions: %s", mpv_error_string(err));
+        return false;
+    }
+    return true;
 }
 
 // mpv reports the outputs it tries and gives up on (GPU, audio devices) as errors; the engine logs
@@ -72,6 +99,14 @@ bool MediaPlayer::createHandle(WId window) {
     setOption(m_mpv, "input-vo-keyboard", "no");
     setOption(m_mpv, "input-cursor", "no");
     setOption(m_mpv, "osd-level", "0");
+    // The file goes to libavformat alone, with the engine's allow-list of containers and no protocol
+    // but local files: mpv's own demuxers would follow edit lists (EDL), playlists, cue sheets and
+    // linked Matroska segments to other files, and libavformat's playlist demuxers would do the same.
+    if (!setLavfOptions(m_mpv)) {
+        mpv_terminate_destroy(m_mpv);
+        m_mpv = nullptr;
+        return false;
+    }
     // Stay on the last picture at the end so that the user can seek back.
     setOption(m_mpv, "keep-open", "yes");
     setOption(m_mpv, "idle", "yes");
