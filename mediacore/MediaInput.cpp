@@ -74,7 +74,7 @@ bool namesOtherFiles(const std::vector<unsigned char>& head) {
     std::transform(lower.begin(), lower.end(), lower.begin(),
                    [](unsigned char c) { return char(tolower(c)); });
     for (const char* marker :
-         {"://", "concat:", "subfile", "data:", "file:", "# mpv edl", "#ext", "[playlist]"}) {
+         {"://", "concat:", "subfile", "data:", "file:", "ffconcat", "# mpv edl", "#ext", "[playlist]"}) {
         if (lower.find(marker) != std::string::npos) {
             return true;
         }
@@ -164,9 +164,8 @@ std::string mediaRefusalOf(const std::string& path) {
         return "not a regular file";
     }
     const std::vector<unsigned char> head = readHead(path);
-    if (isText(head)) {
-        return namesOtherFiles(head) ? "a text naming other files or addresses (playlist or edit list)"
-                                     : std::string();
+    if (isText(head) && namesOtherFiles(head)) {
+        return "a text naming other files or addresses (playlist or edit list)";
     }
     const AVInputFormat* fmt = head.empty() ? nullptr : formatOf(head);
     if (fmt && fmt->name && av_match_list(fmt->name, kFormatWhitelist, ',') <= 0) {
