@@ -1,6 +1,8 @@
 #define MEDIA_LOG_SOURCE "mediacore/MediaEncode"
 #include "MediaEdit.h"
 
+#include "MediaEncoderCore.h"
+
 #include "FfmpegPtr.h"
 #include "IMediaCore.h"
 #include "MediaInput.h"
@@ -40,26 +42,39 @@ private:
               const std::string& out_path);
     int encodeSpan(const MediaSpan& span);
     int sendVideo(AVFrame* frame);
-    int drainVideo(bool flush);
-    int pushAudio(uint8_t** data, int offset, int count);
-    int pushSilence(int64_t count);
-    int encodeAudio(bool flush);
+    int result(MediaEncodeResult r) const {
+        return mediaEncodeCode(r, MEDIA_CODE_SUCCESS, MEDIA_CODE_CODEC, m_write_code);
+    }
+    // Writes a coded packet of `enc` into stream `st` of the output.
+    bool write(AVPacket* pkt, const AVCodecContext* enc, const AVStream* st);
 
     const std::atomic<bool>& m_cancel;
     Mp4Output m_out;
-    CodecPtr m_venc;
-    CodecPtr m_aenc;
+    MediaVideoEncoder m_video;
+    std::unique_ptr<MediaAacEncoder> m_audio;  // none when no input has sound
+    AVCodecContext* m_venc = nullptr;          // m_video's context
     AVStream* m_vst = nullptr;
     AVStream* m_ast = nullptr;
+    MediaPacketSink m_video_sink;
+    MediaPacketSink m_audio_sink;
+    int m_write_code = MEDIA_CODE_WRITE;  // what the output reported when a packet could not be written
     SwsPtr m_sws;
-    AudioFifoPtr m_fifo;
     AVRational m_fps{25, 1};
-    int64_t m_next_frame = 0;    // index of the next output picture
-    int64_t m_audio_pts = 0;     // samples handed to the audio encoder
-    int64_t m_audio_queued = 0;  // samples put into the fifo so far (all spans)
-    FramePtr m_last;             // last picture sent, repeated to fill holes
+    int64_t m_next_frame = 0;  // index of the next output picture
+    FramePtr m_last;           // last picture sent, repeated to fill holes
     PacketPtr m_pkt{av_packet_alloc()};
 };
+
+bool Encoder::write(AVPacket* pkt, const AVCodecContext* enc, const AVStream* st) {
+    av_packet_rescale_ts(pkt, enc->time_base, st->time_base);
+    pkt->stream_index = st->index;
+    const int rc = m_out.write(pkt);
+    if (rc != MEDIA_CODE_SUCCESS) {
+        m_write_code = rc;
+        return false;
+    }
+    return true;
+}
 
 int Encoder::run(const std::vector<MediaSpan>& spans, const std::string& out_path, int width, int height) {
     if (spans.empty()) {
@@ -104,9 +119,9 @@ int Encoder::run(const std::vector<MediaSpan>& spans, const std::string& out_pat
             return rc;
         }
     }
-    rc = drainVideo(true);
-    if (rc == MEDIA_CODE_SUCCESS && m_aenc) {
-        rc = encodeAudio(true);
+    rc = result(m_video.finish(m_video_sink));
+    if (rc == MEDIA_CODE_SUCCESS && m_audio) {
+        rc = result(m_audio->finish(m_audio_sink));
     }
     if (rc != MEDIA_CODE_SUCCESS) {
         return rc;
@@ -142,208 +157,44 @@ int Encoder::setup(MediaInput& first, bool any_audio, int audio_rate, int audio_
     }
     m_fps = fps;
 
-    const AVCodec* vcodec = avcodec_find_encoder_by_name("libx264");
-    if (!vcodec) {
-        vcodec = avcodec_find_encoder(AV_CODEC_ID_H264);
-    }
-    if (!vcodec) {
-        MLOG(MEDIA_LOG_ERROR, "no H.264 encoder available");
-        return MEDIA_CODE_CODEC;
-    }
-    m_venc.reset(avcodec_alloc_context3(vcodec));
-    if (!m_venc) {
-        return MEDIA_CODE_CODEC;
-    }
-    m_venc->width = width;
-    m_venc->height = height;
-    m_venc->pix_fmt = AV_PIX_FMT_YUV420P;
-    m_venc->time_base = av_inv_q(fps);
-    m_venc->framerate = fps;
-    m_venc->sample_aspect_ratio = AVRational{1, 1};
+    const bool global_header = m_out.ctx()->oformat->flags & AVFMT_GLOBALHEADER;
+    MediaVideoSettings vs;
+    vs.width = width;
+    vs.height = height;
+    vs.time_base = av_inv_q(fps);
+    vs.frame_rate = fps;
     // A keyframe every two seconds keeps later stream-copy cuts of the result close to the asked times.
-    m_venc->gop_size = std::max(1, int(std::lround(2.0 * av_q2d(fps))));
-    m_venc->thread_count = 0;
-    if (m_out.ctx()->oformat->flags & AVFMT_GLOBALHEADER) {
-        m_venc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    }
-    AVDictionary* vopts = nullptr;
-    av_dict_set(&vopts, "preset", "veryfast", 0);
-    av_dict_set(&vopts, "crf", "23", 0);
-    int err = avcodec_open2(m_venc.get(), vcodec, &vopts);
-    av_dict_free(&vopts);
-    if (err < 0) {
-        MLOG(MEDIA_LOG_ERROR, "cannot open the H.264 encoder for %dx%d: %s", width, height,
-             mediaErrorText(err).c_str());
+    vs.gop_size = 0;
+    vs.crf = 23;
+    if (!m_video.open(vs, global_header)) {
         return MEDIA_CODE_CODEC;
     }
+    m_venc = m_video.ctx();
     m_vst = avformat_new_stream(m_out.ctx(), nullptr);
-    if (!m_vst || avcodec_parameters_from_context(m_vst->codecpar, m_venc.get()) < 0) {
+    if (!m_vst || avcodec_parameters_from_context(m_vst->codecpar, m_venc) < 0) {
         return MEDIA_CODE_OPEN_OUTPUT;
     }
     m_vst->time_base = m_venc->time_base;
     m_vst->avg_frame_rate = fps;
+    m_video_sink = [this](AVPacket* pkt) { return write(pkt, m_venc, m_vst); };
 
     if (any_audio) {
-        const AVCodec* acodec = avcodec_find_encoder(AV_CODEC_ID_AAC);
-        if (!acodec) {
-            MLOG(MEDIA_LOG_ERROR, "no AAC encoder available");
-            return MEDIA_CODE_CODEC;
-        }
-        m_aenc.reset(avcodec_alloc_context3(acodec));
-        if (!m_aenc) {
-            return MEDIA_CODE_CODEC;
-        }
-        static const int kRates[] = {96000, 88200, 64000, 48000, 44100, 32000,
-                                     24000, 22050, 16000, 12000, 11025, 8000};
-        int rate = 48000;
-        for (int r : kRates) {
-            if (r == audio_rate) {
-                rate = r;
-            }
-        }
-        m_aenc->sample_rate = rate;
-        m_aenc->sample_fmt = AV_SAMPLE_FMT_FLTP;
-        av_channel_layout_default(&m_aenc->ch_layout, audio_channels == 1 ? 1 : 2);
-        m_aenc->bit_rate = kAudioBitrate;
-        m_aenc->time_base = AVRational{1, rate};
-        if (m_out.ctx()->oformat->flags & AVFMT_GLOBALHEADER) {
-            m_aenc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-        }
-        err = avcodec_open2(m_aenc.get(), acodec, nullptr);
-        if (err < 0) {
-            MLOG(MEDIA_LOG_ERROR, "cannot open the AAC encoder: %s", mediaErrorText(err).c_str());
+        m_audio = std::make_unique<MediaAacEncoder>();
+        if (!m_audio->open(audio_rate, audio_channels, kAudioBitrate, global_header)) {
             return MEDIA_CODE_CODEC;
         }
         m_ast = avformat_new_stream(m_out.ctx(), nullptr);
-        if (!m_ast || avcodec_parameters_from_context(m_ast->codecpar, m_aenc.get()) < 0) {
+        if (!m_ast || avcodec_parameters_from_context(m_ast->codecpar, m_audio->ctx()) < 0) {
             return MEDIA_CODE_OPEN_OUTPUT;
         }
-        m_ast->time_base = m_aenc->time_base;
-        m_fifo.reset(
-            av_audio_fifo_alloc(m_aenc->sample_fmt, m_aenc->ch_layout.nb_channels, m_aenc->frame_size * 4));
-        if (!m_fifo) {
-            return MEDIA_CODE_CODEC;
-        }
+        m_ast->time_base = m_audio->ctx()->time_base;
+        m_audio_sink = [this](AVPacket* pkt) { return write(pkt, m_audio->ctx(), m_ast); };
     }
     return m_out.open(out_path);
 }
 
-int Encoder::drainVideo(bool flush) {
-    if (flush) {
-        avcodec_send_frame(m_venc.get(), nullptr);
-    }
-    for (;;) {
-        int err = avcodec_receive_packet(m_venc.get(), m_pkt.get());
-        if (err == AVERROR(EAGAIN) || err == AVERROR_EOF) {
-            return MEDIA_CODE_SUCCESS;
-        }
-        if (err < 0) {
-            MLOG(MEDIA_LOG_ERROR, "video encoding failed: %s", mediaErrorText(err).c_str());
-            return MEDIA_CODE_CODEC;
-        }
-        av_packet_rescale_ts(m_pkt.get(), m_venc->time_base, m_vst->time_base);
-        m_pkt->stream_index = m_vst->index;
-        int rc = m_out.write(m_pkt.get());
-        av_packet_unref(m_pkt.get());
-        if (rc != MEDIA_CODE_SUCCESS) {
-            return rc;
-        }
-    }
-}
-
 int Encoder::sendVideo(AVFrame* frame) {
-    int err = avcodec_send_frame(m_venc.get(), frame);
-    if (err < 0) {
-        MLOG(MEDIA_LOG_ERROR, "video encoder refused a picture: %s", mediaErrorText(err).c_str());
-        return MEDIA_CODE_CODEC;
-    }
-    return drainVideo(false);
-}
-
-int Encoder::encodeAudio(bool flush) {
-    const int frame_size = m_aenc->frame_size > 0 ? m_aenc->frame_size : 1024;
-    for (;;) {
-        int avail = av_audio_fifo_size(m_fifo.get());
-        if (avail == 0 || (!flush && avail < frame_size)) {
-            break;
-        }
-        int n = std::min(avail, frame_size);
-        FramePtr f(av_frame_alloc());
-        if (!f) {
-            return MEDIA_CODE_CODEC;
-        }
-        f->nb_samples = n;
-        f->format = m_aenc->sample_fmt;
-        f->sample_rate = m_aenc->sample_rate;
-        av_channel_layout_copy(&f->ch_layout, &m_aenc->ch_layout);
-        if (av_frame_get_buffer(f.get(), 0) < 0 ||
-            av_audio_fifo_read(m_fifo.get(), (void**)f->data, n) != n) {
-            return MEDIA_CODE_CODEC;
-        }
-        f->pts = m_audio_pts;
-        m_audio_pts += n;
-        if (avcodec_send_frame(m_aenc.get(), f.get()) < 0) {
-            MLOG(MEDIA_LOG_ERROR, "audio encoder refused samples");
-            return MEDIA_CODE_CODEC;
-        }
-        int rc = MEDIA_CODE_SUCCESS;
-        while (rc == MEDIA_CODE_SUCCESS && avcodec_receive_packet(m_aenc.get(), m_pkt.get()) == 0) {
-            av_packet_rescale_ts(m_pkt.get(), m_aenc->time_base, m_ast->time_base);
-            m_pkt->stream_index = m_ast->index;
-            rc = m_out.write(m_pkt.get());
-            av_packet_unref(m_pkt.get());
-        }
-        if (rc != MEDIA_CODE_SUCCESS) {
-            return rc;
-        }
-    }
-    if (flush) {
-        avcodec_send_frame(m_aenc.get(), nullptr);
-        int rc = MEDIA_CODE_SUCCESS;
-        while (rc == MEDIA_CODE_SUCCESS && avcodec_receive_packet(m_aenc.get(), m_pkt.get()) == 0) {
-            av_packet_rescale_ts(m_pkt.get(), m_aenc->time_base, m_ast->time_base);
-            m_pkt->stream_index = m_ast->index;
-            rc = m_out.write(m_pkt.get());
-            av_packet_unref(m_pkt.get());
-        }
-        return rc;
-    }
-    return MEDIA_CODE_SUCCESS;
-}
-
-int Encoder::pushAudio(uint8_t** data, int offset, int count) {
-    if (count <= 0) {
-        return MEDIA_CODE_SUCCESS;
-    }
-    const int channels = m_aenc->ch_layout.nb_channels;
-    uint8_t* planes[8] = {nullptr};
-    for (int c = 0; c < channels && c < 8; ++c) {
-        planes[c] = data[c] + size_t(offset) * sizeof(float);
-    }
-    if (av_audio_fifo_write(m_fifo.get(), (void**)planes, count) != count) {
-        return MEDIA_CODE_CODEC;
-    }
-    m_audio_queued += count;
-    return encodeAudio(false);
-}
-
-int Encoder::pushSilence(int64_t count) {
-    const int channels = m_aenc->ch_layout.nb_channels;
-    const int chunk = 4096;
-    std::vector<float> zeros(chunk, 0.0f);
-    uint8_t* planes[8] = {nullptr};
-    for (int c = 0; c < channels && c < 8; ++c) {
-        planes[c] = reinterpret_cast<uint8_t*>(zeros.data());
-    }
-    while (count > 0) {
-        int n = int(std::min<int64_t>(count, chunk));
-        int rc = pushAudio(planes, 0, n);
-        if (rc != MEDIA_CODE_SUCCESS) {
-            return rc;
-        }
-        count -= n;
-    }
-    return MEDIA_CODE_SUCCESS;
+    return result(m_video.encode(frame, m_video_sink));
 }
 
 int Encoder::encodeSpan(const MediaSpan& span) {
@@ -357,7 +208,7 @@ int Encoder::encodeSpan(const MediaSpan& span) {
         return MEDIA_CODE_NO_STREAM;
     }
     AVStream* ivst = in.ctx()->streams[in.videoIndex()];
-    AVStream* iast = (m_aenc && in.audioIndex() >= 0) ? in.ctx()->streams[in.audioIndex()] : nullptr;
+    AVStream* iast = (m_audio && in.audioIndex() >= 0) ? in.ctx()->streams[in.audioIndex()] : nullptr;
 
     const int64_t begin_us = std::max<int64_t>(0, span.begin_us);
     int64_t end_us = span.end_us < 0 ? in.durationUs() : std::min(span.end_us, in.durationUs());
@@ -374,8 +225,8 @@ int Encoder::encodeSpan(const MediaSpan& span) {
 
     // Audio of the span, in output samples, follows the pictures exactly so both stay in step.
     int64_t audio_target = 0;
-    if (m_aenc) {
-        const int rate = m_aenc->sample_rate;
+    if (m_audio) {
+        const int rate = m_audio->ctx()->sample_rate;
         audio_target = std::llround(double(end_frame) / fps * rate);
     }
 
@@ -408,7 +259,9 @@ int Encoder::encodeSpan(const MediaSpan& span) {
 
     mediaSeekBefore(in, begin_us);
 
-    SwrPtr swr;
+    if (m_audio) {
+        m_audio->resetConverter();  // made for this input's samples from its first frame
+    }
     bool audio_started = false;
     int64_t audio_drop = 0;  // output samples still to drop at the start
     bool video_done = false;
@@ -416,15 +269,6 @@ int Encoder::encodeSpan(const MediaSpan& span) {
     bool span_has_picture = false;
     int64_t last_index = first_frame - 1;
     FramePtr frame(av_frame_alloc());
-    uint8_t** conv = nullptr;
-    int conv_cap = 0;
-    auto freeConv = [&]() {
-        if (conv) {
-            av_freep(&conv[0]);
-            av_freep(&conv);
-        }
-        conv_cap = 0;
-    };
     if (!frame) {
         return MEDIA_CODE_CODEC;
     }
@@ -505,7 +349,7 @@ int Encoder::encodeSpan(const MediaSpan& span) {
         if (audio_done) {
             return MEDIA_CODE_SUCCESS;
         }
-        const int rate = m_aenc->sample_rate;
+        const int rate = m_audio->ctx()->sample_rate;
         if (!audio_started) {
             if (!f) {
                 return MEDIA_CODE_SUCCESS;
@@ -519,27 +363,11 @@ int Encoder::encodeSpan(const MediaSpan& span) {
             if (frame_end_us <= begin_us) {
                 return MEDIA_CODE_SUCCESS;
             }
-            AVChannelLayout in_layout;
-            if (f->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || f->ch_layout.nb_channels <= 0) {
-                av_channel_layout_default(&in_layout, std::max(1, f->ch_layout.nb_channels));
-            } else {
-                av_channel_layout_copy(&in_layout, &f->ch_layout);
-            }
-            SwrContext* s = nullptr;
-            int err = swr_alloc_set_opts2(&s, &m_aenc->ch_layout, m_aenc->sample_fmt, rate, &in_layout,
-                                          AVSampleFormat(f->format), f->sample_rate, 0, nullptr);
-            av_channel_layout_uninit(&in_layout);
-            if (err < 0 || !s || swr_init(s) < 0) {
-                swr_free(&s);
-                MLOG(MEDIA_LOG_ERROR, "cannot convert the audio of %s", in.path().c_str());
-                return MEDIA_CODE_CODEC;
-            }
-            swr.reset(s);
             audio_started = true;
             int64_t lead = std::llround(double(t_us - begin_us) * rate / 1e6);
             if (lead > 0) {
-                int64_t room = audio_target - m_audio_queued;
-                int rc = pushSilence(std::min(lead, room));
+                int64_t room = audio_target - m_audio->queued();
+                int rc = result(m_audio->pushSilence(std::min(lead, room), m_audio_sink));
                 if (rc != MEDIA_CODE_SUCCESS) {
                     return rc;
                 }
@@ -547,23 +375,9 @@ int Encoder::encodeSpan(const MediaSpan& span) {
                 audio_drop = -lead;
             }
         }
-        int out_max = swr_get_out_samples(swr.get(), f ? f->nb_samples : 0);
-        if (out_max <= 0) {
-            return MEDIA_CODE_SUCCESS;
-        }
-        if (out_max > conv_cap) {
-            freeConv();
-            if (av_samples_alloc_array_and_samples(&conv, nullptr, m_aenc->ch_layout.nb_channels, out_max,
-                                                   m_aenc->sample_fmt, 0) < 0) {
-                conv = nullptr;
-                return MEDIA_CODE_CODEC;
-            }
-            conv_cap = out_max;
-        }
-        int got = swr_convert(swr.get(), conv, out_max, f ? (const uint8_t**)f->extended_data : nullptr,
-                              f ? f->nb_samples : 0);
+        uint8_t** conv = nullptr;
+        const int got = m_audio->convert(f, &conv);
         if (got < 0) {
-            MLOG(MEDIA_LOG_ERROR, "audio conversion failed in %s", in.path().c_str());
             return MEDIA_CODE_CODEC;
         }
         int offset = 0;
@@ -572,10 +386,10 @@ int Encoder::encodeSpan(const MediaSpan& span) {
             audio_drop -= d;
             offset = d;
         }
-        int64_t room = audio_target - m_audio_queued;
+        int64_t room = audio_target - m_audio->queued();
         int n = int(std::min<int64_t>(got - offset, room));
-        int rc = pushAudio(conv, offset, n);
-        if (m_audio_queued >= audio_target) {
+        int rc = result(m_audio->push(conv, offset, n, m_audio_sink));
+        if (m_audio->queued() >= audio_target) {
             audio_done = true;
         }
         return rc;
@@ -650,11 +464,10 @@ int Encoder::encodeSpan(const MediaSpan& span) {
             rc = receive(adec.get(), false);
         }
     }
-    if (rc == MEDIA_CODE_SUCCESS && swr && !audio_done) {
+    if (rc == MEDIA_CODE_SUCCESS && m_audio && m_audio->hasConverter() && !audio_done) {
         // Samples still inside the resampler.
         rc = handleAudioFrame(nullptr);
     }
-    freeConv();
     if (rc != MEDIA_CODE_SUCCESS) {
         return rc;
     }
@@ -675,8 +488,8 @@ int Encoder::encodeSpan(const MediaSpan& span) {
         }
     }
     m_next_frame = end_frame;
-    if (m_aenc && m_audio_queued < audio_target) {
-        rc = pushSilence(audio_target - m_audio_queued);
+    if (m_audio && m_audio->queued() < audio_target) {
+        rc = result(m_audio->pushSilence(audio_target - m_audio->queued(), m_audio_sink));
     }
     return rc;
 }
