@@ -33,9 +33,9 @@ private:
     const std::atomic<bool>* m_cancel = nullptr;
 };
 
-// Runs `produce` on a temporary file beside `final_path` and renames it to `final_path` only when
-// `produce` returned success; on failure nothing is left at either name. Returns produce's code
-// (or MEDIA_CODE_WRITE when the rename failed).
+// Runs `produce` on a temporary file beside `final_path` (created empty and exclusively first) and renames it
+// to `final_path` only when `produce` returned success; on failure nothing is left at either name. Returns
+// produce's code (or MEDIA_CODE_WRITE when the rename failed).
 int mediaWriteAtomically(const std::string& final_path,
                          const std::function<int(const std::string& tmp)>& produce);
 
