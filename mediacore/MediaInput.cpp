@@ -355,7 +355,8 @@ MediaProbe mediaProbe(const std::string& path, bool deep) {
     if (why.empty()) {
         // Timestamps: every packet of the first stretch must carry them and decode times must rise.
         int64_t last_dts[2] = {AV_NOPTS_VALUE, AV_NOPTS_VALUE};
-        AVPacket* pkt = av_packet_alloc();
+        PacketPtr owner(av_packet_alloc());
+        AVPacket* pkt = owner.get();
         for (int n = 0; pkt && n < kTimestampCheckPackets && why.empty(); ++n) {
             int err = av_read_frame(ctx, pkt);
             if (err < 0) {
@@ -374,7 +375,6 @@ MediaProbe mediaProbe(const std::string& path, bool deep) {
             }
             av_packet_unref(pkt);
         }
-        av_packet_free(&pkt);
     }
     if (!why.empty()) {
         r.need_transcode = true;
@@ -403,7 +403,8 @@ int64_t mediaScanKeyframeBefore(MediaInput& in, int64_t begin_us, const std::ato
     AVStream* vst = in.ctx()->streams[in.videoIndex()];
     const int64_t begin_ts = mediaFromUs(begin_us + in.startUs(), vst->time_base);
     int64_t found = AV_NOPTS_VALUE;
-    AVPacket* pkt = av_packet_alloc();
+    PacketPtr owner(av_packet_alloc());
+    AVPacket* pkt = owner.get();
     while (pkt && !cancel.load() && av_read_frame(in.ctx(), pkt) >= 0) {
         if (pkt->stream_index == in.videoIndex()) {
             int64_t dts = pkt->dts != AV_NOPTS_VALUE ? pkt->dts : pkt->pts;
@@ -417,7 +418,6 @@ int64_t mediaScanKeyframeBefore(MediaInput& in, int64_t begin_us, const std::ato
         }
         av_packet_unref(pkt);
     }
-    av_packet_free(&pkt);
     if (av_seek_frame(in.ctx(), -1, 0, AVSEEK_FLAG_BYTE) < 0) {
         MLOG(MEDIA_LOG_WARN, "cannot go back to the start of %s", in.path().c_str());
     }
