@@ -230,7 +230,7 @@ bool MediaInput::open(const std::string& rawPath, const std::atomic<bool>* cance
     int err = avformat_open_input(&m_ctx, url.c_str(), nullptr, &opts);
     av_dict_free(&opts);
     if (err < 0) {
-        // avformat_open_input frees the context on failure.
+        // A failed open has freed the context already.
         m_ctx = nullptr;
         MLOG(MEDIA_LOG_ERROR, "cannot open media file %s: %s", m_path.c_str(), mediaErrorText(err).c_str());
         return false;
