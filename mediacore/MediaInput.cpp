@@ -33,10 +33,10 @@ constexpr int64_t kProbeSize = 5 * 1024 * 1024;
 constexpr int64_t kAnalyzeDurationUs = 5 * 1000 * 1000;
 // Packets read to check the timestamps of a file for stream copy.
 constexpr int kTimestampCheckPackets = 120;
-// Bytes of a file's start looked at before it is opened: enough for every container's signature.
-constexpr size_t kSniffBytes = 32 * 1024;
-// Of those, the bytes that decide whether the file is text.
-constexpr size_t kTextBytes = 4096;
+// Bytes of a file's start looked at before it is opened, as in libavformat's first probing pass: the
+// signatures of containers and playlists are there, and probing them costs well under a millisecond.
+constexpr size_t kSniffBytes = 4096;
+constexpr size_t kTextBytes = kSniffBytes;
 
 // "scheme:" at the start of `s` (two or more characters, so that a drive letter is not one); options
 // may follow the scheme's name before the colon ("subfile,,start,0,end,9,,:").

@@ -32,7 +32,16 @@ void setOption(mpv_handle* mpv, const char* name, const char* value) {
     }
 }
 
-bool setLavfOptions(mpv_handle* mpv) {
+// Options that keep the player to the one file it is given; false (logged) when mpv refuses one.
+bool restrictToOneFile(mpv_handle* mpv) {
+    static const char* const kNo[] = {
+        "config", "load-scripts", "ytdl", "load-unsafe-playlists", "access-references", "ordered-chapters"};
+    int err = 0;
+    for (const char* name : kNo) {
+        if (err >= 0) {
+            err = mpv_set_option_string(mpv, name, "no");
+        }
+    }
     char protocolKey[] = "protocol_whitelist";
     char protocols[] = "file";
     char formatKey[] = "format_whitelist";
@@ -47,12 +56,15 @@ bool setLavfOptions(mpv_handle* mpv) {
     mpv_node map;
     map.format = MPV_FORMAT_NODE_MAP;
     map.u.list = &list;
-    int err = mpv_set_option(mpv, "demuxer-lavf-o", MPV_FORMAT_NODE, &map);
+    if (err >= 0) {
+        err = mpv_set_option(mpv, "demuxer-lavf-o", MPV_FORMAT_NODE, &map);
+    }
     if (err >= 0) {
         err = mpv_set_option_string(mpv, "demuxer", "lavf");
     }
     if (err < 0) {
-        MLOG(MEDIA_LOG_ERROR, "mpv refused the demuxer restrictions: %s", mpv_error_string(err));
+        MLOG(MEDIA_LOG_ERROR, "mpv refused the restrictions to the one local file: %s",
+             mpv_error_string(err));
         return false;
     }
     return true;
@@ -81,13 +93,15 @@ bool MediaPlayer::createHandle(WId window) {
         return false;
     }
     // Nothing from the user's mpv set-up, no scripts, no network helpers, no files other than
-    // the one asked for.
-    setOption(m_mpv, "config", "no");
-    setOption(m_mpv, "load-scripts", "no");
-    setOption(m_mpv, "ytdl", "no");
-    setOption(m_mpv, "load-unsafe-playlists", "no");
-    setOption(m_mpv, "access-references", "no");
-    setOption(m_mpv, "ordered-chapters", "no");
+    // the one asked for. The file goes to libavformat alone, with the engine's allow-list of
+    // containers and no protocol but local files: mpv's own demuxers would follow edit lists (EDL),
+    // playlists, cue sheets and linked Matroska segments to other files, and libavformat's playlist
+    // demuxers would do the same. A player without these restrictions is not made.
+    if (!restrictToOneFile(m_mpv)) {
+        mpv_terminate_destroy(m_mpv);
+        m_mpv = nullptr;
+        return false;
+    }
     setOption(m_mpv, "load-auto-profiles", "no");
     setOption(m_mpv, "load-stats-overlay", "no");
     setOption(m_mpv, "sub-auto", "no");
@@ -99,14 +113,6 @@ bool MediaPlayer::createHandle(WId window) {
     setOption(m_mpv, "input-vo-keyboard", "no");
     setOption(m_mpv, "input-cursor", "no");
     setOption(m_mpv, "osd-level", "0");
-    // The file goes to libavformat alone, with the engine's allow-list of containers and no protocol
-    // but local files: mpv's own demuxers would follow edit lists (EDL), playlists, cue sheets and
-    // linked Matroska segments to other files, and libavformat's playlist demuxers would do the same.
-    if (!setLavfOptions(m_mpv)) {
-        mpv_terminate_destroy(m_mpv);
-        m_mpv = nullptr;
-        return false;
-    }
     // Stay on the last picture at the end so that the user can seek back.
     setOption(m_mpv, "keep-open", "yes");
     setOption(m_mpv, "idle", "yes");
