@@ -100,9 +100,11 @@ std::string mediaTemporaryPathFor(const std::string& final_path) {
             dir = "/";
         }
     }
+    // The process id follows the name: whoever started the job can claim the file by the prefix
+    // ".<name>.<pid>." (the exporter journals it, so a killed run's file goes at the next start).
     std::random_device rd;
-    char suffix[32];
-    snprintf(suffix, sizeof(suffix), ".%08x.part", unsigned(rd()));
+    char suffix[48];
+    snprintf(suffix, sizeof(suffix), ".%ld.%08x.part", static_cast<long>(getpid()), unsigned(rd()));
     // A name may take 255 bytes: shorten the copied part (never the suffix) so the temporary fits too.
     const size_t room = 255 - 1 - strlen(suffix);
     if (name.size() > room) {

@@ -39,6 +39,6 @@ private:
 int mediaWriteAtomically(const std::string& final_path,
                          const std::function<int(const std::string& tmp)>& produce);
 
-// A hidden name beside `final_path` for writing it ("<dir>/.<name>.<random>.part"), kept short enough
+// A hidden name beside `final_path` for writing it ("<dir>/.<name>.<pid>.<random>.part"), kept short enough
 // for the file system whenever the final name is.
 std::string mediaTemporaryPathFor(const std::string& final_path);
