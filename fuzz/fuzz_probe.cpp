@@ -1,6 +1,7 @@
 // The engine's probing on arbitrary bytes: length, picture size and the transcode decision of a
-// file whose content is the input. Each input gets its own file name so that nothing the engine
-// remembers about an earlier file can stand in for reading this one.
+// file whose content is the input, and the recorder's open of it (the hardened open, the decoder
+// set-up and the media information the exporter reads). Each input gets its own file name so that nothing the
+// engine remembers about an earlier file can stand in for reading this one.
 #define FLOG_SOURCE "fuzz/fuzz_probe"
 #include <QFile>
 
@@ -11,6 +12,7 @@
 
 #include "FuzzSupport.h"
 #include "IMediaCore.h"
+#include "IMediaRecorder.h"
 
 namespace {
 
@@ -24,6 +26,13 @@ public:
     void OnMediaCrop(int) override {}
     void OnMediaMerg(int) override {}
     void OnPlayingFinished(bool) override {}
+};
+
+class NullRecorderObserver : public IMediaRecorderObserver {
+public:
+    void OnRecordFrame(std::shared_ptr<SRecordFrame>) override {}
+    void OnRecordFinished() override {}
+    void OnRecordLog(int, const char*, ...) override {}
 };
 
 void mediaLogDrop(int, const char* format, ...) {
@@ -69,6 +78,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
     (void)engine->needTranscode(p);
+
+    static NullRecorderObserver recorderObserver;
+    auto recorder = IMediaRecorder::create(&recorderObserver);
+    auto param = std::make_shared<_RecordParam>();
+    param->width = 320;
+    param->height = 240;
+    param->bitrate = 300;
+    param->input_path = p;
+    param->output_path =
+        QFile::encodeName(fuzzsupport::scratchDir() + QStringLiteral("/out.mp4")).toStdString();
+    const int init = recorder->init(param);
+    const std::shared_ptr<_MediaInfo> info = recorder->getMediaInfo();
+    if (init == RECORD_OK && (!info || info->width <= 0 || info->height <= 0 || info->duration < 0)) {
+        fuzzsupport::fail("recorder ready without usable media information", QString::number(init));
+    }
+    if (init != RECORD_OK && info) {
+        fuzzsupport::fail("failed recorder init left media information", QString::number(init));
+    }
+    if (QFile::exists(fuzzsupport::scratchDir() + QStringLiteral("/out.mp4"))) {
+        fuzzsupport::fail("recorder init wrote its output", path);
+    }
     QFile::remove(path);
     return 0;
 }

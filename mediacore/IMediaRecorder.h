@@ -53,8 +53,9 @@ enum MediaRecorderCode {
     RECORD_WRITE = 6,
     RECORD_NO_PICTURE = 7,  // the observer delivered no picture for a frame
     RECORD_CANCELLED = 8,
-    RECORD_READ = 9,  // read or decode error in the middle of the input
-    RECORD_BUSY = 10,  // init or start while a recording of this object is running
+    RECORD_READ = 9,      // read or decode error in the middle of the input
+    RECORD_BUSY = 10,     // init or start while a recording of this object is running
+    RECORD_REFUSED = 11,  // the input is a playlist, an address or not a regular file
 };
 
 class IMediaRecorderObserver {

@@ -1,6 +1,8 @@
 #define MEDIA_LOG_SOURCE "mediacore/MediaEncode"
 #include "MediaEdit.h"
 
+#include "MediaEncoderCore.h"
+
 #include "FfmpegPtr.h"
 #include "IMediaCore.h"
 #include "MediaInput.h"
@@ -24,9 +26,27 @@ constexpr int kAudioBitrate = 128000;
 
 namespace {
 
-struct SpanInfo {
+// One span being decoded: its input, decoders and where it stands on the output's picture grid.
+struct Span {
+    MediaInput in;
+    AVStream* ivst = nullptr;
+    AVStream* iast = nullptr;  // none when the output has no sound or this input's cannot be decoded
+    CodecPtr vdec;
+    CodecPtr adec;
+    FramePtr frame;
     int64_t begin_us = 0;
     int64_t end_us = 0;
+    double fps = 25;
+    int64_t first_frame = 0;  // output picture index of the span's first picture
+    int64_t end_frame = 0;    // and of the first after it
+    int64_t half_frame_us = 0;
+    int64_t last_index = -1;   // last picture index sent
+    int64_t audio_target = 0;  // output samples queued by the span's end
+    int64_t audio_drop = 0;    // converted samples still to drop at the start
+    bool audio_started = false;
+    bool video_done = false;
+    bool audio_done = false;
+    bool has_picture = false;
 };
 
 class Encoder {
@@ -39,27 +59,49 @@ private:
     int setup(MediaInput& first, bool any_audio, int audio_rate, int audio_channels, int width, int height,
               const std::string& out_path);
     int encodeSpan(const MediaSpan& span);
+    int openSpan(const MediaSpan& span, Span& s);
+    int openDecoders(Span& s);
+    int readSpan(Span& s);
+    int receive(Span& s, AVCodecContext* dec, bool video);
+    int completeSpan(Span& s);
+    int emitPicture(Span& s, FramePtr pic, int64_t index);
+    int handleVideoFrame(Span& s, AVFrame* f);
+    int startAudio(Span& s, const AVFrame* f, bool* started);
+    int handleAudioFrame(Span& s, AVFrame* f);
     int sendVideo(AVFrame* frame);
-    int drainVideo(bool flush);
-    int pushAudio(uint8_t** data, int offset, int count);
-    int pushSilence(int64_t count);
-    int encodeAudio(bool flush);
+    int result(MediaEncodeResult r) const {
+        return mediaEncodeCode(r, MEDIA_CODE_SUCCESS, MEDIA_CODE_CODEC, m_write_code);
+    }
+    // Writes a coded packet of `enc` into stream `st` of the output.
+    bool write(AVPacket* pkt, const AVCodecContext* enc, const AVStream* st);
 
     const std::atomic<bool>& m_cancel;
     Mp4Output m_out;
-    CodecPtr m_venc;
-    CodecPtr m_aenc;
+    MediaVideoEncoder m_video;
+    std::unique_ptr<MediaAacEncoder> m_audio;  // none when no input has sound
+    AVCodecContext* m_venc = nullptr;          // m_video's context
     AVStream* m_vst = nullptr;
     AVStream* m_ast = nullptr;
+    MediaPacketSink m_video_sink;
+    MediaPacketSink m_audio_sink;
+    int m_write_code = MEDIA_CODE_WRITE;  // what the output reported when a packet could not be written
     SwsPtr m_sws;
-    AudioFifoPtr m_fifo;
     AVRational m_fps{25, 1};
-    int64_t m_next_frame = 0;    // index of the next output picture
-    int64_t m_audio_pts = 0;     // samples handed to the audio encoder
-    int64_t m_audio_queued = 0;  // samples put into the fifo so far (all spans)
-    FramePtr m_last;             // last picture sent, repeated to fill holes
+    int64_t m_next_frame = 0;  // index of the next output picture
+    FramePtr m_last;           // last picture sent, repeated to fill holes
     PacketPtr m_pkt{av_packet_alloc()};
 };
+
+bool Encoder::write(AVPacket* pkt, const AVCodecContext* enc, const AVStream* st) {
+    av_packet_rescale_ts(pkt, enc->time_base, st->time_base);
+    pkt->stream_index = st->index;
+    const int rc = m_out.write(pkt);
+    if (rc != MEDIA_CODE_SUCCESS) {
+        m_write_code = rc;
+        return false;
+    }
+    return true;
+}
 
 int Encoder::run(const std::vector<MediaSpan>& spans, const std::string& out_path, int width, int height) {
     if (spans.empty()) {
@@ -104,9 +146,9 @@ int Encoder::run(const std::vector<MediaSpan>& spans, const std::string& out_pat
             return rc;
         }
     }
-    rc = drainVideo(true);
-    if (rc == MEDIA_CODE_SUCCESS && m_aenc) {
-        rc = encodeAudio(true);
+    rc = result(m_video.finish(m_video_sink));
+    if (rc == MEDIA_CODE_SUCCESS && m_audio) {
+        rc = result(m_audio->finish(m_audio_sink));
     }
     if (rc != MEDIA_CODE_SUCCESS) {
         return rc;
@@ -142,498 +184,155 @@ int Encoder::setup(MediaInput& first, bool any_audio, int audio_rate, int audio_
     }
     m_fps = fps;
 
-    const AVCodec* vcodec = avcodec_find_encoder_by_name("libx264");
-    if (!vcodec) {
-        vcodec = avcodec_find_encoder(AV_CODEC_ID_H264);
-    }
-    if (!vcodec) {
-        MLOG(MEDIA_LOG_ERROR, "no H.264 encoder available");
-        return MEDIA_CODE_CODEC;
-    }
-    m_venc.reset(avcodec_alloc_context3(vcodec));
-    if (!m_venc) {
-        return MEDIA_CODE_CODEC;
-    }
-    m_venc->width = width;
-    m_venc->height = height;
-    m_venc->pix_fmt = AV_PIX_FMT_YUV420P;
-    m_venc->time_base = av_inv_q(fps);
-    m_venc->framerate = fps;
-    m_venc->sample_aspect_ratio = AVRational{1, 1};
+    const bool global_header = m_out.ctx()->oformat->flags & AVFMT_GLOBALHEADER;
+    MediaVideoSettings vs;
+    vs.width = width;
+    vs.height = height;
+    vs.time_base = av_inv_q(fps);
+    vs.frame_rate = fps;
     // A keyframe every two seconds keeps later stream-copy cuts of the result close to the asked times.
-    m_venc->gop_size = std::max(1, int(std::lround(2.0 * av_q2d(fps))));
-    m_venc->thread_count = 0;
-    if (m_out.ctx()->oformat->flags & AVFMT_GLOBALHEADER) {
-        m_venc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    }
-    AVDictionary* vopts = nullptr;
-    av_dict_set(&vopts, "preset", "veryfast", 0);
-    av_dict_set(&vopts, "crf", "23", 0);
-    int err = avcodec_open2(m_venc.get(), vcodec, &vopts);
-    av_dict_free(&vopts);
-    if (err < 0) {
-        MLOG(MEDIA_LOG_ERROR, "cannot open the H.264 encoder for %dx%d: %s", width, height,
-             mediaErrorText(err).c_str());
+    vs.gop_size = 0;
+    vs.crf = 23;
+    if (!m_video.open(vs, global_header)) {
         return MEDIA_CODE_CODEC;
     }
+    m_venc = m_video.ctx();
     m_vst = avformat_new_stream(m_out.ctx(), nullptr);
-    if (!m_vst || avcodec_parameters_from_context(m_vst->codecpar, m_venc.get()) < 0) {
+    if (!m_vst || avcodec_parameters_from_context(m_vst->codecpar, m_venc) < 0) {
         return MEDIA_CODE_OPEN_OUTPUT;
     }
     m_vst->time_base = m_venc->time_base;
     m_vst->avg_frame_rate = fps;
+    m_video_sink = [this](AVPacket* pkt) { return write(pkt, m_venc, m_vst); };
 
     if (any_audio) {
-        const AVCodec* acodec = avcodec_find_encoder(AV_CODEC_ID_AAC);
-        if (!acodec) {
-            MLOG(MEDIA_LOG_ERROR, "no AAC encoder available");
-            return MEDIA_CODE_CODEC;
-        }
-        m_aenc.reset(avcodec_alloc_context3(acodec));
-        if (!m_aenc) {
-            return MEDIA_CODE_CODEC;
-        }
-        static const int kRates[] = {96000, 88200, 64000, 48000, 44100, 32000,
-                                     24000, 22050, 16000, 12000, 11025, 8000};
-        int rate = 48000;
-        for (int r : kRates) {
-            if (r == audio_rate) {
-                rate = r;
-            }
-        }
-        m_aenc->sample_rate = rate;
-        m_aenc->sample_fmt = AV_SAMPLE_FMT_FLTP;
-        av_channel_layout_default(&m_aenc->ch_layout, audio_channels == 1 ? 1 : 2);
-        m_aenc->bit_rate = kAudioBitrate;
-        m_aenc->time_base = AVRational{1, rate};
-        if (m_out.ctx()->oformat->flags & AVFMT_GLOBALHEADER) {
-            m_aenc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-        }
-        err = avcodec_open2(m_aenc.get(), acodec, nullptr);
-        if (err < 0) {
-            MLOG(MEDIA_LOG_ERROR, "cannot open the AAC encoder: %s", mediaErrorText(err).c_str());
+        m_audio = std::make_unique<MediaAacEncoder>();
+        if (!m_audio->open(audio_rate, audio_channels, kAudioBitrate, global_header)) {
             return MEDIA_CODE_CODEC;
         }
         m_ast = avformat_new_stream(m_out.ctx(), nullptr);
-        if (!m_ast || avcodec_parameters_from_context(m_ast->codecpar, m_aenc.get()) < 0) {
+        if (!m_ast || avcodec_parameters_from_context(m_ast->codecpar, m_audio->ctx()) < 0) {
             return MEDIA_CODE_OPEN_OUTPUT;
         }
-        m_ast->time_base = m_aenc->time_base;
-        m_fifo.reset(
-            av_audio_fifo_alloc(m_aenc->sample_fmt, m_aenc->ch_layout.nb_channels, m_aenc->frame_size * 4));
-        if (!m_fifo) {
-            return MEDIA_CODE_CODEC;
-        }
+        m_ast->time_base = m_audio->ctx()->time_base;
+        m_audio_sink = [this](AVPacket* pkt) { return write(pkt, m_audio->ctx(), m_ast); };
     }
     return m_out.open(out_path);
 }
 
-int Encoder::drainVideo(bool flush) {
-    if (flush) {
-        avcodec_send_frame(m_venc.get(), nullptr);
-    }
-    for (;;) {
-        int err = avcodec_receive_packet(m_venc.get(), m_pkt.get());
-        if (err == AVERROR(EAGAIN) || err == AVERROR_EOF) {
-            return MEDIA_CODE_SUCCESS;
-        }
-        if (err < 0) {
-            MLOG(MEDIA_LOG_ERROR, "video encoding failed: %s", mediaErrorText(err).c_str());
-            return MEDIA_CODE_CODEC;
-        }
-        av_packet_rescale_ts(m_pkt.get(), m_venc->time_base, m_vst->time_base);
-        m_pkt->stream_index = m_vst->index;
-        int rc = m_out.write(m_pkt.get());
-        av_packet_unref(m_pkt.get());
-        if (rc != MEDIA_CODE_SUCCESS) {
-            return rc;
-        }
-    }
-}
-
 int Encoder::sendVideo(AVFrame* frame) {
-    int err = avcodec_send_frame(m_venc.get(), frame);
-    if (err < 0) {
-        MLOG(MEDIA_LOG_ERROR, "video encoder refused a picture: %s", mediaErrorText(err).c_str());
-        return MEDIA_CODE_CODEC;
-    }
-    return drainVideo(false);
-}
-
-int Encoder::encodeAudio(bool flush) {
-    const int frame_size = m_aenc->frame_size > 0 ? m_aenc->frame_size : 1024;
-    for (;;) {
-        int avail = av_audio_fifo_size(m_fifo.get());
-        if (avail == 0 || (!flush && avail < frame_size)) {
-            break;
-        }
-        int n = std::min(avail, frame_size);
-        FramePtr f(av_frame_alloc());
-        if (!f) {
-            return MEDIA_CODE_CODEC;
-        }
-        f->nb_samples = n;
-        f->format = m_aenc->sample_fmt;
-        f->sample_rate = m_aenc->sample_rate;
-        av_channel_layout_copy(&f->ch_layout, &m_aenc->ch_layout);
-        if (av_frame_get_buffer(f.get(), 0) < 0 ||
-            av_audio_fifo_read(m_fifo.get(), (void**)f->data, n) != n) {
-            return MEDIA_CODE_CODEC;
-        }
-        f->pts = m_audio_pts;
-        m_audio_pts += n;
-        if (avcodec_send_frame(m_aenc.get(), f.get()) < 0) {
-            MLOG(MEDIA_LOG_ERROR, "audio encoder refused samples");
-            return MEDIA_CODE_CODEC;
-        }
-        int rc = MEDIA_CODE_SUCCESS;
-        while (rc == MEDIA_CODE_SUCCESS && avcodec_receive_packet(m_aenc.get(), m_pkt.get()) == 0) {
-            av_packet_rescale_ts(m_pkt.get(), m_aenc->time_base, m_ast->time_base);
-            m_pkt->stream_index = m_ast->index;
-            rc = m_out.write(m_pkt.get());
-            av_packet_unref(m_pkt.get());
-        }
-        if (rc != MEDIA_CODE_SUCCESS) {
-            return rc;
-        }
-    }
-    if (flush) {
-        avcodec_send_frame(m_aenc.get(), nullptr);
-        int rc = MEDIA_CODE_SUCCESS;
-        while (rc == MEDIA_CODE_SUCCESS && avcodec_receive_packet(m_aenc.get(), m_pkt.get()) == 0) {
-            av_packet_rescale_ts(m_pkt.get(), m_aenc->time_base, m_ast->time_base);
-            m_pkt->stream_index = m_ast->index;
-            rc = m_out.write(m_pkt.get());
-            av_packet_unref(m_pkt.get());
-        }
-        return rc;
-    }
-    return MEDIA_CODE_SUCCESS;
-}
-
-int Encoder::pushAudio(uint8_t** data, int offset, int count) {
-    if (count <= 0) {
-        return MEDIA_CODE_SUCCESS;
-    }
-    const int channels = m_aenc->ch_layout.nb_channels;
-    uint8_t* planes[8] = {nullptr};
-    for (int c = 0; c < channels && c < 8; ++c) {
-        planes[c] = data[c] + size_t(offset) * sizeof(float);
-    }
-    if (av_audio_fifo_write(m_fifo.get(), (void**)planes, count) != count) {
-        return MEDIA_CODE_CODEC;
-    }
-    m_audio_queued += count;
-    return encodeAudio(false);
-}
-
-int Encoder::pushSilence(int64_t count) {
-    const int channels = m_aenc->ch_layout.nb_channels;
-    const int chunk = 4096;
-    std::vector<float> zeros(chunk, 0.0f);
-    uint8_t* planes[8] = {nullptr};
-    for (int c = 0; c < channels && c < 8; ++c) {
-        planes[c] = reinterpret_cast<uint8_t*>(zeros.data());
-    }
-    while (count > 0) {
-        int n = int(std::min<int64_t>(count, chunk));
-        int rc = pushAudio(planes, 0, n);
-        if (rc != MEDIA_CODE_SUCCESS) {
-            return rc;
-        }
-        count -= n;
-    }
-    return MEDIA_CODE_SUCCESS;
+    return result(m_video.encode(frame, m_video_sink));
 }
 
 int Encoder::encodeSpan(const MediaSpan& span) {
-    MediaInput in;
-    if (!in.open(span.path, &m_cancel, kOpenTimeoutMs)) {
+    Span s;
+    int rc = openSpan(span, s);
+    if (rc == MEDIA_CODE_SUCCESS) {
+        rc = openDecoders(s);
+    }
+    if (rc == MEDIA_CODE_SUCCESS) {
+        mediaSeekBefore(s.in, s.begin_us);
+        if (m_audio) {
+            m_audio->resetConverter();  // made for this input's samples from its first frame
+        }
+        rc = readSpan(s);
+    }
+    return rc == MEDIA_CODE_SUCCESS ? completeSpan(s) : rc;
+}
+
+// Opens the span's input and places the span on the output's picture grid.
+int Encoder::openSpan(const MediaSpan& span, Span& s) {
+    if (!s.in.open(span.path, &m_cancel, kOpenTimeoutMs)) {
         return m_cancel.load() ? MEDIA_CODE_CANCELLED : MEDIA_CODE_OPEN_INPUT;
     }
-    in.setTimeout(0);
-    if (in.videoIndex() < 0) {
-        MLOG(MEDIA_LOG_ERROR, "no video stream in %s", in.path().c_str());
+    s.in.setTimeout(0);
+    if (s.in.videoIndex() < 0) {
+        MLOG(MEDIA_LOG_ERROR, "no video stream in %s", s.in.path().c_str());
         return MEDIA_CODE_NO_STREAM;
     }
-    AVStream* ivst = in.ctx()->streams[in.videoIndex()];
-    AVStream* iast = (m_aenc && in.audioIndex() >= 0) ? in.ctx()->streams[in.audioIndex()] : nullptr;
-
-    const int64_t begin_us = std::max<int64_t>(0, span.begin_us);
-    int64_t end_us = span.end_us < 0 ? in.durationUs() : std::min(span.end_us, in.durationUs());
-    if (end_us <= begin_us) {
-        MLOG(MEDIA_LOG_ERROR, "empty range %lld-%lld us in %s", (long long)begin_us, (long long)end_us,
-             in.path().c_str());
+    s.ivst = s.in.ctx()->streams[s.in.videoIndex()];
+    s.iast = (m_audio && s.in.audioIndex() >= 0) ? s.in.ctx()->streams[s.in.audioIndex()] : nullptr;
+    s.begin_us = std::max<int64_t>(0, span.begin_us);
+    s.end_us = span.end_us < 0 ? s.in.durationUs() : std::min(span.end_us, s.in.durationUs());
+    if (s.end_us <= s.begin_us) {
+        MLOG(MEDIA_LOG_ERROR, "empty range %lld-%lld us in %s", (long long)s.begin_us, (long long)s.end_us,
+             s.in.path().c_str());
         return MEDIA_CODE_BAD_ARGUMENT;
     }
-    const double fps = av_q2d(m_fps);
-    const int64_t first_frame = m_next_frame;
-    const int64_t frame_count = std::max<int64_t>(1, std::llround((end_us - begin_us) * fps / 1e6));
-    const int64_t end_frame = first_frame + frame_count;
-    const int64_t half_frame_us = int64_t(5e5 / fps);
-
+    s.fps = av_q2d(m_fps);
+    s.first_frame = m_next_frame;
+    const int64_t frame_count = std::max<int64_t>(1, std::llround((s.end_us - s.begin_us) * s.fps / 1e6));
+    s.end_frame = s.first_frame + frame_count;
+    s.half_frame_us = int64_t(5e5 / s.fps);
+    s.last_index = s.first_frame - 1;
     // Audio of the span, in output samples, follows the pictures exactly so both stay in step.
-    int64_t audio_target = 0;
-    if (m_aenc) {
-        const int rate = m_aenc->sample_rate;
-        audio_target = std::llround(double(end_frame) / fps * rate);
+    if (m_audio) {
+        s.audio_target = std::llround(double(s.end_frame) / s.fps * m_audio->ctx()->sample_rate);
     }
+    s.frame.reset(av_frame_alloc());
+    return s.frame ? MEDIA_CODE_SUCCESS : MEDIA_CODE_CODEC;
+}
 
-    CodecPtr vdec;
-    CodecPtr adec;
-    {
-        const AVCodec* dec = avcodec_find_decoder(ivst->codecpar->codec_id);
-        vdec.reset(dec ? avcodec_alloc_context3(dec) : nullptr);
-        if (!vdec || avcodec_parameters_to_context(vdec.get(), ivst->codecpar) < 0) {
-            MLOG(MEDIA_LOG_ERROR, "no decoder for the video of %s", in.path().c_str());
-            return MEDIA_CODE_CODEC;
-        }
-        vdec->pkt_timebase = ivst->time_base;
-        vdec->thread_count = 0;
-        if (avcodec_open2(vdec.get(), dec, nullptr) < 0) {
-            MLOG(MEDIA_LOG_ERROR, "cannot open the video decoder for %s", in.path().c_str());
-            return MEDIA_CODE_CODEC;
-        }
-    }
-    if (iast) {
-        const AVCodec* dec = avcodec_find_decoder(iast->codecpar->codec_id);
-        adec.reset(dec ? avcodec_alloc_context3(dec) : nullptr);
-        if (!adec || avcodec_parameters_to_context(adec.get(), iast->codecpar) < 0 ||
-            (adec->pkt_timebase = iast->time_base, avcodec_open2(adec.get(), dec, nullptr) < 0)) {
-            MLOG(MEDIA_LOG_WARN, "cannot decode the audio of %s; silence instead", in.path().c_str());
-            adec.reset();
-            iast = nullptr;
-        }
-    }
-
-    mediaSeekBefore(in, begin_us);
-
-    SwrPtr swr;
-    bool audio_started = false;
-    int64_t audio_drop = 0;  // output samples still to drop at the start
-    bool video_done = false;
-    bool audio_done = (iast == nullptr);
-    bool span_has_picture = false;
-    int64_t last_index = first_frame - 1;
-    FramePtr frame(av_frame_alloc());
-    uint8_t** conv = nullptr;
-    int conv_cap = 0;
-    auto freeConv = [&]() {
-        if (conv) {
-            av_freep(&conv[0]);
-            av_freep(&conv);
-        }
-        conv_cap = 0;
-    };
-    if (!frame) {
+int Encoder::openDecoders(Span& s) {
+    const AVCodec* dec = avcodec_find_decoder(s.ivst->codecpar->codec_id);
+    s.vdec.reset(dec ? avcodec_alloc_context3(dec) : nullptr);
+    if (!s.vdec || avcodec_parameters_to_context(s.vdec.get(), s.ivst->codecpar) < 0) {
+        MLOG(MEDIA_LOG_ERROR, "no decoder for the video of %s", s.in.path().c_str());
         return MEDIA_CODE_CODEC;
     }
+    s.vdec->pkt_timebase = s.ivst->time_base;
+    s.vdec->thread_count = 0;
+    if (avcodec_open2(s.vdec.get(), dec, nullptr) < 0) {
+        MLOG(MEDIA_LOG_ERROR, "cannot open the video decoder for %s", s.in.path().c_str());
+        return MEDIA_CODE_CODEC;
+    }
+    if (s.iast) {
+        dec = avcodec_find_decoder(s.iast->codecpar->codec_id);
+        s.adec.reset(dec ? avcodec_alloc_context3(dec) : nullptr);
+        if (!s.adec || avcodec_parameters_to_context(s.adec.get(), s.iast->codecpar) < 0 ||
+            (s.adec->pkt_timebase = s.iast->time_base, avcodec_open2(s.adec.get(), dec, nullptr) < 0)) {
+            MLOG(MEDIA_LOG_WARN, "cannot decode the audio of %s; silence instead", s.in.path().c_str());
+            s.adec.reset();
+            s.iast = nullptr;
+        }
+    }
+    s.audio_done = s.iast == nullptr;
+    return MEDIA_CODE_SUCCESS;
+}
 
-    auto emitPicture = [&](FramePtr pic, int64_t index) -> int {
-        // Fill holes (variable frame rate, dropped pictures) by repeating the previous picture.
-        while (m_last && last_index + 1 < index) {
-            FramePtr dup(av_frame_clone(m_last.get()));
-            if (!dup) {
-                return MEDIA_CODE_CODEC;
-            }
-            dup->pts = ++last_index;
-            dup->pict_type = AV_PICTURE_TYPE_NONE;
-            int rc = sendVideo(dup.get());
-            if (rc != MEDIA_CODE_SUCCESS) {
-                return rc;
-            }
-        }
-        pic->pts = index;
-        last_index = index;
-        m_last.reset(av_frame_clone(pic.get()));
-        return sendVideo(pic.get());
-    };
-
-    auto handleVideoFrame = [&](AVFrame* f) -> int {
-        int64_t ts = f->best_effort_timestamp != AV_NOPTS_VALUE ? f->best_effort_timestamp : f->pts;
-        if (ts == AV_NOPTS_VALUE) {
-            return MEDIA_CODE_SUCCESS;
-        }
-        int64_t t_us = mediaToUs(ts, ivst->time_base) - in.startUs();
-        if (t_us < begin_us - half_frame_us) {
-            return MEDIA_CODE_SUCCESS;
-        }
-        int64_t index = first_frame + std::llround((t_us - begin_us) * fps / 1e6);
-        if (!span_has_picture) {
-            index = first_frame;
-        }
-        if (index >= end_frame) {
-            video_done = true;
-            return MEDIA_CODE_SUCCESS;
-        }
-        if (index <= last_index) {
-            return MEDIA_CODE_SUCCESS;
-        }
-        if (f->width == m_venc->width && f->height == m_venc->height && f->format == AV_PIX_FMT_YUV420P) {
-            // Already the encoder's picture format: no conversion needed.
-            FramePtr same(av_frame_clone(f));
-            if (!same) {
-                return MEDIA_CODE_CODEC;
-            }
-            same->pict_type = AV_PICTURE_TYPE_NONE;
-            span_has_picture = true;
-            return emitPicture(std::move(same), index);
-        }
-        m_sws.reset(sws_getCachedContext(m_sws.release(), f->width, f->height, AVPixelFormat(f->format),
-                                         m_venc->width, m_venc->height, AV_PIX_FMT_YUV420P, SWS_BICUBIC,
-                                         nullptr, nullptr, nullptr));
-        if (!m_sws) {
-            MLOG(MEDIA_LOG_ERROR, "cannot scale %dx%d pictures", f->width, f->height);
-            return MEDIA_CODE_CODEC;
-        }
-        FramePtr pic(av_frame_alloc());
-        if (!pic) {
-            return MEDIA_CODE_CODEC;
-        }
-        pic->format = AV_PIX_FMT_YUV420P;
-        pic->width = m_venc->width;
-        pic->height = m_venc->height;
-        if (av_frame_get_buffer(pic.get(), 0) < 0) {
-            return MEDIA_CODE_CODEC;
-        }
-        sws_scale(m_sws.get(), f->data, f->linesize, 0, f->height, pic->data, pic->linesize);
-        span_has_picture = true;
-        return emitPicture(std::move(pic), index);
-    };
-
-    auto handleAudioFrame = [&](AVFrame* f) -> int {
-        if (audio_done) {
-            return MEDIA_CODE_SUCCESS;
-        }
-        const int rate = m_aenc->sample_rate;
-        if (!audio_started) {
-            if (!f) {
-                return MEDIA_CODE_SUCCESS;
-            }
-            int64_t ts = f->best_effort_timestamp != AV_NOPTS_VALUE ? f->best_effort_timestamp : f->pts;
-            if (ts == AV_NOPTS_VALUE) {
-                return MEDIA_CODE_SUCCESS;
-            }
-            int64_t t_us = mediaToUs(ts, iast->time_base) - in.startUs();
-            int64_t frame_end_us = t_us + int64_t(f->nb_samples) * 1000000 / std::max(1, f->sample_rate);
-            if (frame_end_us <= begin_us) {
-                return MEDIA_CODE_SUCCESS;
-            }
-            AVChannelLayout in_layout;
-            if (f->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || f->ch_layout.nb_channels <= 0) {
-                av_channel_layout_default(&in_layout, std::max(1, f->ch_layout.nb_channels));
-            } else {
-                av_channel_layout_copy(&in_layout, &f->ch_layout);
-            }
-            SwrContext* s = nullptr;
-            int err = swr_alloc_set_opts2(&s, &m_aenc->ch_layout, m_aenc->sample_fmt, rate, &in_layout,
-                                          AVSampleFormat(f->format), f->sample_rate, 0, nullptr);
-            av_channel_layout_uninit(&in_layout);
-            if (err < 0 || !s || swr_init(s) < 0) {
-                swr_free(&s);
-                MLOG(MEDIA_LOG_ERROR, "cannot convert the audio of %s", in.path().c_str());
-                return MEDIA_CODE_CODEC;
-            }
-            swr.reset(s);
-            audio_started = true;
-            int64_t lead = std::llround(double(t_us - begin_us) * rate / 1e6);
-            if (lead > 0) {
-                int64_t room = audio_target - m_audio_queued;
-                int rc = pushSilence(std::min(lead, room));
-                if (rc != MEDIA_CODE_SUCCESS) {
-                    return rc;
-                }
-            } else {
-                audio_drop = -lead;
-            }
-        }
-        int out_max = swr_get_out_samples(swr.get(), f ? f->nb_samples : 0);
-        if (out_max <= 0) {
-            return MEDIA_CODE_SUCCESS;
-        }
-        if (out_max > conv_cap) {
-            freeConv();
-            if (av_samples_alloc_array_and_samples(&conv, nullptr, m_aenc->ch_layout.nb_channels, out_max,
-                                                   m_aenc->sample_fmt, 0) < 0) {
-                conv = nullptr;
-                return MEDIA_CODE_CODEC;
-            }
-            conv_cap = out_max;
-        }
-        int got = swr_convert(swr.get(), conv, out_max, f ? (const uint8_t**)f->extended_data : nullptr,
-                              f ? f->nb_samples : 0);
-        if (got < 0) {
-            MLOG(MEDIA_LOG_ERROR, "audio conversion failed in %s", in.path().c_str());
-            return MEDIA_CODE_CODEC;
-        }
-        int offset = 0;
-        if (audio_drop > 0) {
-            int d = int(std::min<int64_t>(audio_drop, got));
-            audio_drop -= d;
-            offset = d;
-        }
-        int64_t room = audio_target - m_audio_queued;
-        int n = int(std::min<int64_t>(got - offset, room));
-        int rc = pushAudio(conv, offset, n);
-        if (m_audio_queued >= audio_target) {
-            audio_done = true;
-        }
-        return rc;
-    };
-
-    auto receive = [&](AVCodecContext* dec, bool video) -> int {
-        for (;;) {
-            int err = avcodec_receive_frame(dec, frame.get());
-            if (err == AVERROR(EAGAIN) || err == AVERROR_EOF) {
-                return MEDIA_CODE_SUCCESS;
-            }
-            if (err < 0) {
-                MLOG(MEDIA_LOG_ERROR, "decoding failed in %s: %s", in.path().c_str(),
-                     mediaErrorText(err).c_str());
-                return MEDIA_CODE_READ;
-            }
-            int rc = video ? (video_done ? MEDIA_CODE_SUCCESS : handleVideoFrame(frame.get()))
-                           : handleAudioFrame(frame.get());
-            av_frame_unref(frame.get());
-            if (rc != MEDIA_CODE_SUCCESS) {
-                return rc;
-            }
-        }
-    };
-
+// Reads the span's packets until both its pictures and its sound are complete or the file ends.
+int Encoder::readSpan(Span& s) {
     int rc = MEDIA_CODE_SUCCESS;
     bool eof = false;
-    while (rc == MEDIA_CODE_SUCCESS && !(video_done && audio_done)) {
+    while (rc == MEDIA_CODE_SUCCESS && !(s.video_done && s.audio_done)) {
         if (m_cancel.load()) {
-            rc = MEDIA_CODE_CANCELLED;
-            break;
+            return MEDIA_CODE_CANCELLED;
         }
-        int err = av_read_frame(in.ctx(), m_pkt.get());
+        int err = av_read_frame(s.in.ctx(), m_pkt.get());
         if (err == AVERROR_EOF) {
             eof = true;
             break;
         }
         if (err < 0) {
-            rc = mediaReadError(err, m_cancel, in.path());
-            break;
+            return mediaReadError(err, m_cancel, s.in.path());
         }
-        if (m_pkt->stream_index == in.videoIndex() && !video_done) {
-            err = avcodec_send_packet(vdec.get(), m_pkt.get());
+        if (m_pkt->stream_index == s.in.videoIndex() && !s.video_done) {
+            err = avcodec_send_packet(s.vdec.get(), m_pkt.get());
             if (err < 0 && err != AVERROR(EAGAIN)) {
-                MLOG(MEDIA_LOG_WARN, "skipping a damaged video packet in %s", in.path().c_str());
+                MLOG(MEDIA_LOG_WARN, "skipping a damaged video packet in %s", s.in.path().c_str());
             }
             av_packet_unref(m_pkt.get());
-            rc = receive(vdec.get(), true);
-        } else if (iast && m_pkt->stream_index == in.audioIndex() && !audio_done) {
+            rc = receive(s, s.vdec.get(), true);
+        } else if (s.iast && m_pkt->stream_index == s.in.audioIndex() && !s.audio_done) {
             if (m_pkt->pts != AV_NOPTS_VALUE &&
-                mediaToUs(m_pkt->pts, iast->time_base) - in.startUs() >= end_us + 500000) {
-                audio_done = true;
+                mediaToUs(m_pkt->pts, s.iast->time_base) - s.in.startUs() >= s.end_us + 500000) {
+                s.audio_done = true;
             } else {
-                err = avcodec_send_packet(adec.get(), m_pkt.get());
+                err = avcodec_send_packet(s.adec.get(), m_pkt.get());
                 if (err < 0 && err != AVERROR(EAGAIN)) {
-                    MLOG(MEDIA_LOG_WARN, "skipping a damaged audio packet in %s", in.path().c_str());
+                    MLOG(MEDIA_LOG_WARN, "skipping a damaged audio packet in %s", s.in.path().c_str());
                 }
-                rc = receive(adec.get(), false);
+                rc = receive(s, s.adec.get(), false);
             }
             av_packet_unref(m_pkt.get());
         } else {
@@ -641,42 +340,192 @@ int Encoder::encodeSpan(const MediaSpan& span) {
         }
     }
     if (rc == MEDIA_CODE_SUCCESS && eof) {
-        if (!video_done) {
-            avcodec_send_packet(vdec.get(), nullptr);
-            rc = receive(vdec.get(), true);
+        if (!s.video_done) {
+            avcodec_send_packet(s.vdec.get(), nullptr);
+            rc = receive(s, s.vdec.get(), true);
         }
-        if (rc == MEDIA_CODE_SUCCESS && adec && !audio_done) {
-            avcodec_send_packet(adec.get(), nullptr);
-            rc = receive(adec.get(), false);
+        if (rc == MEDIA_CODE_SUCCESS && s.adec && !s.audio_done) {
+            avcodec_send_packet(s.adec.get(), nullptr);
+            rc = receive(s, s.adec.get(), false);
         }
     }
-    if (rc == MEDIA_CODE_SUCCESS && swr && !audio_done) {
+    if (rc == MEDIA_CODE_SUCCESS && m_audio && m_audio->hasConverter() && !s.audio_done) {
         // Samples still inside the resampler.
-        rc = handleAudioFrame(nullptr);
+        rc = handleAudioFrame(s, nullptr);
     }
-    freeConv();
-    if (rc != MEDIA_CODE_SUCCESS) {
-        return rc;
-    }
-    if (!span_has_picture) {
-        MLOG(MEDIA_LOG_ERROR, "no picture between %lld and %lld us in %s", (long long)begin_us,
-             (long long)end_us, in.path().c_str());
-        return MEDIA_CODE_READ;
-    }
-    // Hold the last picture up to the end of the span and complete the audio with silence.
-    if (last_index + 1 < end_frame) {
-        FramePtr dup(av_frame_clone(m_last.get()));
-        if (!dup) {
-            return MEDIA_CODE_CODEC;
+    return rc;
+}
+
+int Encoder::receive(Span& s, AVCodecContext* dec, bool video) {
+    for (;;) {
+        int err = avcodec_receive_frame(dec, s.frame.get());
+        if (err == AVERROR(EAGAIN) || err == AVERROR_EOF) {
+            return MEDIA_CODE_SUCCESS;
         }
-        rc = emitPicture(std::move(dup), end_frame - 1);
+        if (err < 0) {
+            MLOG(MEDIA_LOG_ERROR, "decoding failed in %s: %s", s.in.path().c_str(),
+                 mediaErrorText(err).c_str());
+            return MEDIA_CODE_READ;
+        }
+        int rc = video ? (s.video_done ? MEDIA_CODE_SUCCESS : handleVideoFrame(s, s.frame.get()))
+                       : handleAudioFrame(s, s.frame.get());
+        av_frame_unref(s.frame.get());
         if (rc != MEDIA_CODE_SUCCESS) {
             return rc;
         }
     }
-    m_next_frame = end_frame;
-    if (m_aenc && m_audio_queued < audio_target) {
-        rc = pushSilence(audio_target - m_audio_queued);
+}
+
+// Holds the last picture up to the end of the span and completes the sound with silence.
+int Encoder::completeSpan(Span& s) {
+    if (!s.has_picture) {
+        MLOG(MEDIA_LOG_ERROR, "no picture between %lld and %lld us in %s", (long long)s.begin_us,
+             (long long)s.end_us, s.in.path().c_str());
+        return MEDIA_CODE_READ;
+    }
+    int rc = MEDIA_CODE_SUCCESS;
+    if (s.last_index + 1 < s.end_frame) {
+        FramePtr dup(av_frame_clone(m_last.get()));
+        if (!dup) {
+            return MEDIA_CODE_CODEC;
+        }
+        rc = emitPicture(s, std::move(dup), s.end_frame - 1);
+        if (rc != MEDIA_CODE_SUCCESS) {
+            return rc;
+        }
+    }
+    m_next_frame = s.end_frame;
+    if (m_audio && m_audio->queued() < s.audio_target) {
+        rc = result(m_audio->pushSilence(s.audio_target - m_audio->queued(), m_audio_sink));
+    }
+    return rc;
+}
+
+int Encoder::emitPicture(Span& s, FramePtr pic, int64_t index) {
+    // Fill holes (variable frame rate, dropped pictures) by repeating the previous picture.
+    while (m_last && s.last_index + 1 < index) {
+        FramePtr dup(av_frame_clone(m_last.get()));
+        if (!dup) {
+            return MEDIA_CODE_CODEC;
+        }
+        dup->pts = ++s.last_index;
+        dup->pict_type = AV_PICTURE_TYPE_NONE;
+        int rc = sendVideo(dup.get());
+        if (rc != MEDIA_CODE_SUCCESS) {
+            return rc;
+        }
+    }
+    pic->pts = index;
+    s.last_index = index;
+    m_last.reset(av_frame_clone(pic.get()));
+    return sendVideo(pic.get());
+}
+
+// Places a decoded picture on the output grid, scaled to the output size when needed.
+int Encoder::handleVideoFrame(Span& s, AVFrame* f) {
+    int64_t ts = f->best_effort_timestamp != AV_NOPTS_VALUE ? f->best_effort_timestamp : f->pts;
+    if (ts == AV_NOPTS_VALUE) {
+        return MEDIA_CODE_SUCCESS;
+    }
+    int64_t t_us = mediaToUs(ts, s.ivst->time_base) - s.in.startUs();
+    if (t_us < s.begin_us - s.half_frame_us) {
+        return MEDIA_CODE_SUCCESS;
+    }
+    int64_t index = s.first_frame + std::llround((t_us - s.begin_us) * s.fps / 1e6);
+    if (!s.has_picture) {
+        index = s.first_frame;
+    }
+    if (index >= s.end_frame) {
+        s.video_done = true;
+        return MEDIA_CODE_SUCCESS;
+    }
+    if (index <= s.last_index) {
+        return MEDIA_CODE_SUCCESS;
+    }
+    if (f->width == m_venc->width && f->height == m_venc->height && f->format == AV_PIX_FMT_YUV420P) {
+        // Already the encoder's picture format: no conversion needed.
+        FramePtr same(av_frame_clone(f));
+        if (!same) {
+            return MEDIA_CODE_CODEC;
+        }
+        same->pict_type = AV_PICTURE_TYPE_NONE;
+        s.has_picture = true;
+        return emitPicture(s, std::move(same), index);
+    }
+    m_sws.reset(sws_getCachedContext(m_sws.release(), f->width, f->height, AVPixelFormat(f->format),
+                                     m_venc->width, m_venc->height, AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr,
+                                     nullptr, nullptr));
+    if (!m_sws) {
+        MLOG(MEDIA_LOG_ERROR, "cannot scale %dx%d pictures", f->width, f->height);
+        return MEDIA_CODE_CODEC;
+    }
+    FramePtr pic(av_frame_alloc());
+    if (!pic) {
+        return MEDIA_CODE_CODEC;
+    }
+    pic->format = AV_PIX_FMT_YUV420P;
+    pic->width = m_venc->width;
+    pic->height = m_venc->height;
+    if (av_frame_get_buffer(pic.get(), 0) < 0) {
+        return MEDIA_CODE_CODEC;
+    }
+    sws_scale(m_sws.get(), f->data, f->linesize, 0, f->height, pic->data, pic->linesize);
+    s.has_picture = true;
+    return emitPicture(s, std::move(pic), index);
+}
+
+// At the span's first sound: silence before it, or the samples before the span's begin dropped.
+// *started stays false while the frames lie wholly before the span.
+int Encoder::startAudio(Span& s, const AVFrame* f, bool* started) {
+    *started = false;
+    int64_t ts = f->best_effort_timestamp != AV_NOPTS_VALUE ? f->best_effort_timestamp : f->pts;
+    if (ts == AV_NOPTS_VALUE) {
+        return MEDIA_CODE_SUCCESS;
+    }
+    int64_t t_us = mediaToUs(ts, s.iast->time_base) - s.in.startUs();
+    int64_t frame_end_us = t_us + int64_t(f->nb_samples) * 1000000 / std::max(1, f->sample_rate);
+    if (frame_end_us <= s.begin_us) {
+        return MEDIA_CODE_SUCCESS;
+    }
+    *started = true;
+    s.audio_started = true;
+    int64_t lead = std::llround(double(t_us - s.begin_us) * m_audio->ctx()->sample_rate / 1e6);
+    if (lead <= 0) {
+        s.audio_drop = -lead;
+        return MEDIA_CODE_SUCCESS;
+    }
+    int64_t room = s.audio_target - m_audio->queued();
+    return result(m_audio->pushSilence(std::min(lead, room), m_audio_sink));
+}
+
+// Converts decoded samples (null: what the converter still holds) and queues the span's part of them.
+int Encoder::handleAudioFrame(Span& s, AVFrame* f) {
+    if (s.audio_done) {
+        return MEDIA_CODE_SUCCESS;
+    }
+    if (!s.audio_started) {
+        bool started = false;
+        const int rc = f ? startAudio(s, f, &started) : MEDIA_CODE_SUCCESS;
+        if (rc != MEDIA_CODE_SUCCESS || !started) {
+            return rc;
+        }
+    }
+    uint8_t** conv = nullptr;
+    const int got = m_audio->convert(f, &conv);
+    if (got < 0) {
+        return MEDIA_CODE_CODEC;
+    }
+    int offset = 0;
+    if (s.audio_drop > 0) {
+        int d = int(std::min<int64_t>(s.audio_drop, got));
+        s.audio_drop -= d;
+        offset = d;
+    }
+    int64_t room = s.audio_target - m_audio->queued();
+    int n = int(std::min<int64_t>(got - offset, room));
+    int rc = result(m_audio->push(conv, offset, n, m_audio_sink));
+    if (m_audio->queued() >= s.audio_target) {
+        s.audio_done = true;
     }
     return rc;
 }

@@ -5,13 +5,18 @@
 #include "IMediaCore.h"
 #include "MediaLog.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
+#include <vector>
 
 extern "C" {
 #include <libavformat/avformat.h>
+#include <libavutil/avstring.h>
 #include <libavutil/dict.h>
 #include <libavutil/error.h>
 #include <libavutil/time.h>
@@ -28,6 +33,104 @@ constexpr int64_t kProbeSize = 5 * 1024 * 1024;
 constexpr int64_t kAnalyzeDurationUs = 5 * 1000 * 1000;
 // Packets read to check the timestamps of a file for stream copy.
 constexpr int kTimestampCheckPackets = 120;
+// Bytes of a file's start looked at before it is opened, as in libavformat's first probing pass: the
+// signatures of containers and playlists are there, and probing them costs well under a millisecond.
+constexpr size_t kSniffBytes = 4096;
+constexpr size_t kTextBytes = kSniffBytes;
+
+// "scheme:" at the start of `s` (two or more characters, so that a drive letter is not one); options
+// may follow the scheme's name before the colon ("subfile,,start,0,end,9,,:").
+bool startsWithScheme(const std::string& s) {
+    size_t i = 0;
+    while (i < s.size() && (isalnum(static_cast<unsigned char>(s[i])) || s[i] == '+' || s[i] == '-' ||
+                            s[i] == '.' || s[i] == ',')) {
+        ++i;
+    }
+    return i >= 2 && i < s.size() && s[i] == ':' && isalpha(static_cast<unsigned char>(s[0]));
+}
+
+bool looksLikeAddress(const std::string& s) {
+    return s.find("://") != std::string::npos || startsWithScheme(s);
+}
+
+// No control characters other than white space: a text, whatever else it is.
+bool isText(const std::vector<unsigned char>& head) {
+    const size_t n = std::min(head.size(), kTextBytes);
+    for (size_t i = 0; i < n; ++i) {
+        const unsigned char c = head[i];
+        if (c < 0x20 && c != '\t' && c != '\n' && c != '\r' && c != '\f') {
+            return false;
+        }
+    }
+    return n > 0;
+}
+
+// A text that names other files or addresses: playlists (M3U, HLS, PLS, XSPF, DASH), edit lists (mpv
+// EDL, ffconcat) and protocol strings (concat:, subfile:, data:, URLs). Their players would follow
+// the names; a recording never looks like this.
+bool namesOtherFiles(const std::vector<unsigned char>& head) {
+    const std::string text(head.begin(), head.begin() + std::min(head.size(), kTextBytes));
+    std::string lower(text);
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return char(tolower(c)); });
+    for (const char* marker :
+         {"://", "concat:", "subfile", "data:", "file:", "ffconcat", "# mpv edl", "#ext", "[playlist]"}) {
+        if (lower.find(marker) != std::string::npos) {
+            return true;
+        }
+    }
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) {
+            end = text.size();
+        }
+        size_t i = start;
+        while (i < end && isspace(static_cast<unsigned char>(text[i]))) {
+            ++i;
+        }
+        // A line that is a path, a markup element or a directive.
+        if (i < end && strchr("/.~<#[", text[i]) != nullptr) {
+            return true;
+        }
+        if (i < end && startsWithScheme(text.substr(i, end - i))) {
+            return true;
+        }
+        start = end + 1;
+    }
+    return false;
+}
+
+std::vector<unsigned char> readHead(const std::string& path) {
+    std::vector<unsigned char> head(kSniffBytes);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        return {};
+    }
+    size_t got = 0;
+    while (got < head.size()) {
+        const ssize_t n = ::read(fd, head.data() + got, head.size() - got);
+        if (n <= 0) {
+            break;
+        }
+        got += size_t(n);
+    }
+    ::close(fd);
+    head.resize(got);
+    return head;
+}
+
+// The demuxer FFmpeg would pick for these bytes alone (the name is left out: ".mp4" proves nothing).
+const AVInputFormat* formatOf(const std::vector<unsigned char>& head) {
+    std::vector<unsigned char> buf(head);
+    buf.resize(head.size() + AVPROBE_PADDING_SIZE, 0);
+    AVProbeData pd{};
+    pd.filename = "";
+    pd.buf = buf.data();
+    pd.buf_size = int(head.size());
+    int score = AVPROBE_SCORE_RETRY;
+    return av_probe_input_format2(&pd, 1, &score);
+}
 
 // A unit of a second or more cannot time the pictures or samples of a real recording: FFmpeg puts
 // 1/1 in place of an MP4 timescale of 0, and timestamps counted in it put the media hours away.
@@ -36,6 +139,10 @@ bool usableTimeBase(AVRational tb) {
 }
 
 }  // namespace
+
+const char* mediaFormatWhitelist() {
+    return kFormatWhitelist;
+}
 
 std::string mediaNormalizePath(const std::string& path) {
     std::string p = path;
@@ -46,6 +153,25 @@ std::string mediaNormalizePath(const std::string& path) {
 bool mediaIsRegularFile(const std::string& path) {
     struct stat st;
     return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::string mediaRefusalOf(const std::string& path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) {
+        return looksLikeAddress(path) ? "an address or protocol string, not a file" : std::string();
+    }
+    if (!S_ISREG(st.st_mode)) {
+        return "not a regular file";
+    }
+    const std::vector<unsigned char> head = readHead(path);
+    if (isText(head) && namesOtherFiles(head)) {
+        return "a text naming other files or addresses (playlist or edit list)";
+    }
+    const AVInputFormat* fmt = head.empty() ? nullptr : formatOf(head);
+    if (fmt && fmt->name && av_match_list(fmt->name, kFormatWhitelist, ',') <= 0) {
+        return std::string("a container that is not allowed: ") + fmt->name;
+    }
+    return std::string();
 }
 
 MediaInput::~MediaInput() {
@@ -70,8 +196,15 @@ bool MediaInput::open(const std::string& rawPath, const std::atomic<bool>* cance
                       bool analyze) {
     m_path = mediaNormalizePath(rawPath);
     m_cancel = cancel;
+    m_refused = false;
     if (m_path.empty()) {
         MLOG(MEDIA_LOG_ERROR, "no media file given");
+        return false;
+    }
+    const std::string refusal = mediaRefusalOf(m_path);
+    if (!refusal.empty()) {
+        m_refused = true;
+        MLOG(MEDIA_LOG_ERROR, "media file refused, %s: %s", refusal.c_str(), m_path.c_str());
         return false;
     }
     if (!mediaIsRegularFile(m_path)) {
@@ -97,7 +230,7 @@ bool MediaInput::open(const std::string& rawPath, const std::atomic<bool>* cance
     int err = avformat_open_input(&m_ctx, url.c_str(), nullptr, &opts);
     av_dict_free(&opts);
     if (err < 0) {
-        // avformat_open_input frees the context on failure.
+        // A failed open has freed the context already.
         m_ctx = nullptr;
         MLOG(MEDIA_LOG_ERROR, "cannot open media file %s: %s", m_path.c_str(), mediaErrorText(err).c_str());
         return false;
@@ -222,7 +355,8 @@ MediaProbe mediaProbe(const std::string& path, bool deep) {
     if (why.empty()) {
         // Timestamps: every packet of the first stretch must carry them and decode times must rise.
         int64_t last_dts[2] = {AV_NOPTS_VALUE, AV_NOPTS_VALUE};
-        AVPacket* pkt = av_packet_alloc();
+        PacketPtr owner(av_packet_alloc());
+        AVPacket* pkt = owner.get();
         for (int n = 0; pkt && n < kTimestampCheckPackets && why.empty(); ++n) {
             int err = av_read_frame(ctx, pkt);
             if (err < 0) {
@@ -241,7 +375,6 @@ MediaProbe mediaProbe(const std::string& path, bool deep) {
             }
             av_packet_unref(pkt);
         }
-        av_packet_free(&pkt);
     }
     if (!why.empty()) {
         r.need_transcode = true;
@@ -270,7 +403,8 @@ int64_t mediaScanKeyframeBefore(MediaInput& in, int64_t begin_us, const std::ato
     AVStream* vst = in.ctx()->streams[in.videoIndex()];
     const int64_t begin_ts = mediaFromUs(begin_us + in.startUs(), vst->time_base);
     int64_t found = AV_NOPTS_VALUE;
-    AVPacket* pkt = av_packet_alloc();
+    PacketPtr owner(av_packet_alloc());
+    AVPacket* pkt = owner.get();
     while (pkt && !cancel.load() && av_read_frame(in.ctx(), pkt) >= 0) {
         if (pkt->stream_index == in.videoIndex()) {
             int64_t dts = pkt->dts != AV_NOPTS_VALUE ? pkt->dts : pkt->pts;
@@ -284,7 +418,6 @@ int64_t mediaScanKeyframeBefore(MediaInput& in, int64_t begin_us, const std::ato
         }
         av_packet_unref(pkt);
     }
-    av_packet_free(&pkt);
     if (av_seek_frame(in.ctx(), -1, 0, AVSEEK_FLAG_BYTE) < 0) {
         MLOG(MEDIA_LOG_WARN, "cannot go back to the start of %s", in.path().c_str());
     }

@@ -7,10 +7,19 @@
 
 struct AVFormatContext;
 
+// The demuxers a media file may be opened with (FFmpeg names, comma-separated): ordinary audio/video
+// containers only, nothing that opens other files (playlists, edit lists, image sequences).
+const char* mediaFormatWhitelist();
+
 // Paths may come with "\" separators; the engine works with "/".
 std::string mediaNormalizePath(const std::string& path);
 // True for an existing regular file (not a directory, FIFO or device).
 bool mediaIsRegularFile(const std::string& path);
+// Why a file must not be opened as media at all, or an empty text when nothing speaks against it:
+// a name that is an address or a protocol string rather than a path, something other than a regular
+// file, a text that names other files or addresses (playlists, edit lists, protocol strings), or a
+// container outside the allow-list. Looks at the name and the first bytes only; demuxes nothing.
+std::string mediaRefusalOf(const std::string& path);
 
 class MediaInput {
 public:
@@ -26,6 +35,10 @@ public:
     // Extends (or sets) the deadline for the reads that follow; <= 0 means no deadline.
     void setTimeout(int timeout_ms);
 
+    // After a failed open(): true when the file was refused (see mediaRefusalOf) rather than
+    // missing or unreadable.
+    bool refused() const { return m_refused; }
+
     AVFormatContext* ctx() const { return m_ctx; }
     int videoIndex() const { return m_video; }
     int audioIndex() const { return m_audio; }
@@ -38,6 +51,7 @@ public:
 
 private:
     AVFormatContext* m_ctx = nullptr;
+    bool m_refused = false;
     int m_video = -1;
     int m_audio = -1;
     int64_t m_start_us = 0;

@@ -4,6 +4,7 @@
 #include "IMediaCore.h"
 #include "MediaLog.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -99,9 +100,11 @@ std::string mediaTemporaryPathFor(const std::string& final_path) {
             dir = "/";
         }
     }
+    // The process id follows the name: whoever started the job can claim the file by the prefix
+    // ".<name>.<pid>." (the exporter journals it, so a killed run's file goes at the next start).
     std::random_device rd;
-    char suffix[32];
-    snprintf(suffix, sizeof(suffix), ".%08x.part", unsigned(rd()));
+    char suffix[48];
+    snprintf(suffix, sizeof(suffix), ".%ld.%08x.part", static_cast<long>(getpid()), unsigned(rd()));
     // A name may take 255 bytes: shorten the copied part (never the suffix) so the temporary fits too.
     const size_t room = 255 - 1 - strlen(suffix);
     if (name.size() > room) {
@@ -116,7 +119,23 @@ std::string mediaTemporaryPathFor(const std::string& final_path) {
 
 int mediaWriteAtomically(const std::string& final_path,
                          const std::function<int(const std::string& tmp)>& produce) {
-    const std::string tmp = mediaTemporaryPathFor(final_path);
+    // The temporary name is made ours before anything is written (O_EXCL), so that another file that
+    // happens to have it is never overwritten or removed; the usual mode (under the umask) carries over.
+    std::string tmp;
+    for (int attempt = 0; attempt < 100 && tmp.empty(); ++attempt) {
+        const std::string candidate = mediaTemporaryPathFor(final_path);
+        const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            ::close(fd);
+            tmp = candidate;
+        } else if (errno != EEXIST) {
+            break;
+        }
+    }
+    if (tmp.empty()) {
+        MLOG(MEDIA_LOG_ERROR, "cannot create a file beside %s: %s", final_path.c_str(), strerror(errno));
+        return MEDIA_CODE_OPEN_OUTPUT;
+    }
     int rc = produce(tmp);
     if (rc == MEDIA_CODE_SUCCESS) {
         if (::rename(tmp.c_str(), final_path.c_str()) != 0) {

@@ -33,12 +33,12 @@ private:
     const std::atomic<bool>* m_cancel = nullptr;
 };
 
-// Runs `produce` on a temporary file beside `final_path` and renames it to `final_path` only when
-// `produce` returned success; on failure nothing is left at either name. Returns produce's code
-// (or MEDIA_CODE_WRITE when the rename failed).
+// Runs `produce` on a temporary file beside `final_path` (created empty and exclusively first) and renames it
+// to `final_path` only when `produce` returned success; on failure nothing is left at either name. Returns
+// produce's code (or MEDIA_CODE_WRITE when the rename failed).
 int mediaWriteAtomically(const std::string& final_path,
                          const std::function<int(const std::string& tmp)>& produce);
 
-// A hidden name beside `final_path` for writing it ("<dir>/.<name>.<random>.part"), kept short enough
+// A hidden name beside `final_path` for writing it ("<dir>/.<name>.<pid>.<random>.part"), kept short enough
 // for the file system whenever the final name is.
 std::string mediaTemporaryPathFor(const std::string& final_path);

@@ -10,6 +10,7 @@
 #include <clocale>
 #include <cmath>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -29,6 +30,44 @@ void setOption(mpv_handle* mpv, const char* name, const char* value) {
     if (err < 0) {
         MLOG(MEDIA_LOG_WARN, "mpv option %s=%s refused: %s", name, value, mpv_error_string(err));
     }
+}
+
+// Options that keep the player to the one file it is given; false (logged) when mpv refuses one.
+bool restrictToOneFile(mpv_handle* mpv) {
+    static const char* const kNo[] = {
+        "config", "load-scripts", "ytdl", "load-unsafe-playlists", "access-references", "ordered-chapters"};
+    int err = 0;
+    for (const char* name : kNo) {
+        if (err >= 0) {
+            err = mpv_set_option_string(mpv, name, "no");
+        }
+    }
+    char protocolKey[] = "protocol_whitelist";
+    char protocols[] = "file";
+    char formatKey[] = "format_whitelist";
+    std::string formats = mediaFormatWhitelist();
+    mpv_node values[2];
+    values[0].format = MPV_FORMAT_STRING;
+    values[0].u.string = protocols;
+    values[1].format = MPV_FORMAT_STRING;
+    values[1].u.string = &formats[0];
+    char* keys[2] = {protocolKey, formatKey};
+    mpv_node_list list{2, values, keys};
+    mpv_node map;
+    map.format = MPV_FORMAT_NODE_MAP;
+    map.u.list = &list;
+    if (err >= 0) {
+        err = mpv_set_option(mpv, "demuxer-lavf-o", MPV_FORMAT_NODE, &map);
+    }
+    if (err >= 0) {
+        err = mpv_set_option_string(mpv, "demuxer", "lavf");
+    }
+    if (err < 0) {
+        MLOG(MEDIA_LOG_ERROR, "mpv refused the restrictions to the one local file: %s",
+             mpv_error_string(err));
+        return false;
+    }
+    return true;
 }
 
 // mpv reports the outputs it tries and gives up on (GPU, audio devices) as errors; the engine logs
@@ -54,13 +93,15 @@ bool MediaPlayer::createHandle(WId window) {
         return false;
     }
     // Nothing from the user's mpv set-up, no scripts, no network helpers, no files other than
-    // the one asked for.
-    setOption(m_mpv, "config", "no");
-    setOption(m_mpv, "load-scripts", "no");
-    setOption(m_mpv, "ytdl", "no");
-    setOption(m_mpv, "load-unsafe-playlists", "no");
-    setOption(m_mpv, "access-references", "no");
-    setOption(m_mpv, "ordered-chapters", "no");
+    // the one asked for. The file goes to libavformat alone, with the engine's allow-list of
+    // containers and no protocol but local files: mpv's own demuxers would follow edit lists (EDL),
+    // playlists, cue sheets and linked Matroska segments to other files, and libavformat's playlist
+    // demuxers would do the same. A player without these restrictions is not made.
+    if (!restrictToOneFile(m_mpv)) {
+        mpv_terminate_destroy(m_mpv);
+        m_mpv = nullptr;
+        return false;
+    }
     setOption(m_mpv, "load-auto-profiles", "no");
     setOption(m_mpv, "load-stats-overlay", "no");
     setOption(m_mpv, "sub-auto", "no");

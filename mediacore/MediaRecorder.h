@@ -24,8 +24,11 @@ public:
     void setPictureTimeout(int ms) { m_picture_timeout_ms = ms; }
 
 private:
+    // The steps of init().
+    int checkParam(const _RecordParam* param);
+    int openInput(const _RecordParam& param, RecorderInput& in);
+    std::shared_ptr<_MediaInfo> mediaInfoOf(const _RecordParam& param, const RecorderInput& in);
     void run();
-    int record(RecorderInput& input);
 
     IMediaRecorderObserver* m_observer = nullptr;
     std::mutex m_mutex;

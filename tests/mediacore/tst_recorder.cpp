@@ -5,6 +5,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <condition_variable>
@@ -313,6 +314,18 @@ private slots:
         junk.close();
         QCOMPARE(rec->init(makeParam(junk.fileName(), target, 1280, 720, 1500)), int(RECORD_OPEN_INPUT));
         QCOMPARE(rec->init(makeParam(m_audio_only, target, 1280, 720, 1500)), int(RECORD_NO_VIDEO));
+        // Inputs that would make a demuxer read something else than the file itself.
+        QFile playlist(out("list.mp4"));
+        QVERIFY(playlist.open(QIODevice::WriteOnly));
+        playlist.write(("#EXTM3U\n#EXTINF:2.0,\n" + m_clip + "\n").toUtf8());
+        playlist.close();
+        QVERIFY(mkfifo(QFile::encodeName(out("fifo.mp4")).constData(), 0600) == 0);
+        for (const QString& input :
+             QStringList{playlist.fileName(), out("fifo.mp4"), m_dir.path(), "concat:" + m_clip,
+                         "subfile,,start,0,end,0,,:" + m_clip, "http://127.0.0.1:9/x.mp4"}) {
+            QVERIFY2(rec->init(makeParam(input, target, 1280, 720, 1500)) == int(RECORD_REFUSED),
+                     qPrintable(input));
+        }
         QCOMPARE(rec->init(makeParam(m_clip, out("no/such/dir/x.mp4"), 1280, 720, 1500)),
                  int(RECORD_OPEN_OUTPUT));
         if (geteuid() != 0) {  // permissions do not bind root
