@@ -441,3 +441,31 @@ void mediaSeekBefore(MediaInput& in, int64_t begin_us) {
         av_seek_frame(in.ctx(), -1, in.startUs(), AVSEEK_FLAG_BACKWARD);
     }
 }
+
+bool mediaFrameTimes(const std::string& path, std::vector<int64_t>* times_ms) {
+    times_ms->clear();
+    MediaInput in;
+    if (!in.open(path, nullptr, 5000, false)) {
+        return false;
+    }
+    if (in.videoIndex() < 0) {
+        MLOG(MEDIA_LOG_WARN, "no video stream in %s", in.path().c_str());
+        return false;
+    }
+    in.setTimeout(0);
+    AVFormatContext* ctx = in.ctx();
+    for (unsigned i = 0; i < ctx->nb_streams; ++i) {
+        ctx->streams[i]->discard = int(i) == in.videoIndex() ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+    }
+    const AVRational base = ctx->streams[in.videoIndex()]->time_base;
+    PacketPtr packet(av_packet_alloc());
+    while (packet && av_read_frame(ctx, packet.get()) >= 0) {
+        if (packet->stream_index == in.videoIndex() && packet->pts != AV_NOPTS_VALUE) {
+            const int64_t us = mediaToUs(packet->pts, base) - in.startUs();
+            times_ms->push_back((us + 500) / 1000);
+        }
+        av_packet_unref(packet.get());
+    }
+    std::sort(times_ms->begin(), times_ms->end());
+    return !times_ms->empty();
+}

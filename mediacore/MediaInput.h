@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct AVFormatContext;
 
@@ -86,3 +87,8 @@ bool mediaHasSampleIndex(const MediaInput& in);
 int64_t mediaScanKeyframeBefore(MediaInput& in, int64_t begin_us, const std::atomic<bool>& cancel);
 // Seeks so that reading starts at the keyframe at or before `begin_us` (relative to the file start).
 void mediaSeekBefore(MediaInput& in, int64_t begin_us);
+
+// Presentation times (ms from the start of the file, as the player counts) of every picture of the
+// video of `path`, ascending, read from the container without decoding. False (logged) when the file
+// cannot be opened or has no video.
+bool mediaFrameTimes(const std::string& path, std::vector<int64_t>* times_ms);
