@@ -321,12 +321,6 @@ int AudioSplicer::writeBridge(int64_t* from) {
     if (a.size() < 3 || m_head.size() < 3) {
         return MEDIA_CODE_INCOMPATIBLE;
     }
-    size_t start = a.size() - 2;
-    while (start > 1 && !longRight(a[start - 1].get())) {
-        --start;
-    }
-    const int64_t out_start = a[start]->pts + m_prev.delta;
-    const int64_t out_switch = m_prev.end + m_prev.delta;
     std::vector<const AVPacket*> pa, pc;
     for (const PacketPtr& p : a) {
         pa.push_back(p.get());
@@ -334,14 +328,38 @@ int AudioSplicer::writeBridge(int64_t* from) {
     for (const PacketPtr& p : m_head) {
         pc.push_back(p.get());
     }
-    std::vector<std::vector<float>> sa, sc;
+    // Where this stretch's sound takes over: at the end of the previous one, unless this one's trusted
+    // sound starts later (a piece without frames before its begin), then as late as the previous
+    // one's trusted sound allows.
+    m_switch = std::max(m_prev.end + m_prev.delta, m_head[1]->pts + m_delta);
+    m_switch = std::min(m_switch, std::max(m_prev.end, a.back()->pts + f) + m_prev.delta);
+    Samples sa, sc;
     if (!decodeRun(m_prev.par.get(), pa, f, &sa) || !decodeRun(m_par.get(), pc, f, &sc)) {
         MLOG(MEDIA_LOG_ERROR, "cannot decode the sound around a join");
         return MEDIA_CODE_INCOMPATIBLE;
     }
+    for (size_t start = a.size() - 2; start >= 1; --start) {
+        if (!longRight(a[start - 1].get())) {
+            continue;
+        }
+        int rc = bridgeFrom(start, pa, pc, sa, sc, from);
+        if (rc != MEDIA_CODE_INCOMPATIBLE) {
+            return rc;
+        }
+    }
+    return MEDIA_CODE_INCOMPATIBLE;
+}
+
+// The run re-encoded from the previous stretch's frame `start` on; MEDIA_CODE_INCOMPATIBLE when the
+// encoder's windows do not meet the copied frames' there.
+int AudioSplicer::bridgeFrom(size_t start, const std::vector<const AVPacket*>& pa, const std::vector<const AVPacket*>& pc,
+                             const Samples& sa, const Samples& sc, int64_t* from) {
+    const std::deque<PacketPtr>& a = m_prev.packets;
+    const int64_t f = m_frame;
+    const int64_t out_start = a[start]->pts + m_prev.delta;
+    const int64_t out_switch = m_switch;
     // Sound at an input time of one side, from its trusted frames only (all but the first).
-    auto sample = [f](const std::vector<std::vector<float>>& s, const std::vector<const AVPacket*>& pk, size_t ch,
-                      int64_t t) -> float {
+    auto sample = [f](const Samples& s, const std::vector<const AVPacket*>& pk, size_t ch, int64_t t) -> float {
         const int64_t i = t - pk.front()->pts;
         if (ch >= s.size() || i < f || i >= int64_t(s[ch].size())) {
             return 0.0f;
@@ -361,7 +379,7 @@ int AudioSplicer::writeBridge(int64_t* from) {
         // The encoder starts from silence, which it takes for an attack (short windows): it is fed
         // `pre` frames of the previous stretch's sound first, whose packets are not used. Two frames
         // past the last re-encoded one are fed: its second half and the encoder's look-ahead.
-        const int64_t pre = std::min<int64_t>(2, int64_t(start) - 1);
+        const int64_t pre = std::min<int64_t>(3, int64_t(start) - 1);
         const int64_t n = (out_stop - out_start) / f;
         const size_t len = size_t((pre + n + 2) * f);
         std::vector<std::vector<float>> feed(sa.size(), std::vector<float>(len, 0.0f));
@@ -380,6 +398,7 @@ int AudioSplicer::writeBridge(int64_t* from) {
             return MEDIA_CODE_INCOMPATIBLE;
         }
         if (!longRight(enc[size_t(pre + n)].get())) {
+
             continue;  // a short window at the end of the run: end one frame later
         }
         for (size_t i = 0; i < start; ++i) {

@@ -40,7 +40,10 @@ private:
     int push(PacketPtr p);
     int write(AVPacket* p, int64_t delta, int64_t duration = 0);
     int bridge(bool final_try);
+    using Samples = std::vector<std::vector<float>>;
     int writeBridge(int64_t* from);
+    int bridgeFrom(size_t start, const std::vector<const AVPacket*>& pa, const std::vector<const AVPacket*>& pc,
+                   const Samples& sa, const Samples& sc, int64_t* from);
     int copyHead(int64_t from);
 
     Mp4Output& m_out;
@@ -61,4 +64,5 @@ private:
     std::vector<PacketPtr> m_head;       // the current stretch's first frames, before its join is made
     Tail m_prev;                         // the previous stretch's last frames, before the join
     bool m_join_pending = false;
+    int64_t m_switch = 0;  // output time where the next stretch's sound takes over at the join
 };

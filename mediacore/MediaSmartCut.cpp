@@ -20,6 +20,8 @@ constexpr int kOpenTimeoutMs = 10000;
 constexpr size_t kMaxPendingAudio = 8192;
 // A group of pictures longer than this (packets) is not buffered; the segment is re-encoded instead.
 constexpr size_t kMaxGopPackets = 3000;
+// Sound read before the begin: the frames a join may need there (three AAC frames and more).
+constexpr int64_t kAudioLeadUs = 200000;
 
 using MinHeap = std::priority_queue<int64_t, std::vector<int64_t>, std::greater<int64_t>>;
 
@@ -255,7 +257,9 @@ int SmartCut::setupOutput(const std::string& out_path) {
 }
 
 int SmartCut::readLoop() {
-    mediaSeekBefore(m_in, m_span.begin_us);
+    // A little early, so that the sound frames before the first picture are read too (the file may
+    // hold them before the key frame at the begin).
+    mediaSeekBefore(m_in, std::max<int64_t>(0, m_span.begin_us - kAudioLeadUs));
     PacketPtr pkt(av_packet_alloc());
     if (!pkt) {
         return MEDIA_CODE_CODEC;
