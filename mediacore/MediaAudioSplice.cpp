@@ -26,7 +26,8 @@ bool decodeRun(const AVCodecParameters* par, const std::vector<const AVPacket*>&
                std::vector<std::vector<float>>* out) {
     const AVCodec* codec = avcodec_find_decoder(par->codec_id);
     CodecPtr dec(codec ? avcodec_alloc_context3(codec) : nullptr);
-    if (!dec || avcodec_parameters_to_context(dec.get(), par) < 0 || avcodec_open2(dec.get(), codec, nullptr) < 0) {
+    if (!dec || avcodec_parameters_to_context(dec.get(), par) < 0 ||
+        avcodec_open2(dec.get(), codec, nullptr) < 0) {
         return false;
     }
     FramePtr f(av_frame_alloc());
@@ -92,7 +93,8 @@ bool encodeRun(const AVCodecParameters* par, const std::vector<std::vector<float
         f->format = AV_SAMPLE_FMT_FLTP;
         f->sample_rate = par->sample_rate;
         f->pts = int64_t(at);
-        if (av_channel_layout_copy(&f->ch_layout, &par->ch_layout) < 0 || av_frame_get_buffer(f.get(), 0) < 0) {
+        if (av_channel_layout_copy(&f->ch_layout, &par->ch_layout) < 0 ||
+            av_frame_get_buffer(f.get(), 0) < 0) {
             return false;
         }
         for (size_t c = 0; c < feed.size(); ++c) {
@@ -117,7 +119,9 @@ int aacWindow(const AVPacket* p) {
         return -1;
     }
     const uint32_t bits = (uint32_t(p->data[0]) << 16) | (uint32_t(p->data[1]) << 8) | p->data[2];
-    auto take = [bits](int from, int count) { return int((bits >> (24 - from - count)) & ((1u << count) - 1)); };
+    auto take = [bits](int from, int count) {
+        return int((bits >> (24 - from - count)) & ((1u << count) - 1));
+    };
     const int id = take(0, 3);
     int at = 7;  // after the element id and instance tag
     if (id == 1) {
@@ -352,14 +356,16 @@ int AudioSplicer::writeBridge(int64_t* from) {
 
 // The run re-encoded from the previous stretch's frame `start` on; MEDIA_CODE_INCOMPATIBLE when the
 // encoder's windows do not meet the copied frames' there.
-int AudioSplicer::bridgeFrom(size_t start, const std::vector<const AVPacket*>& pa, const std::vector<const AVPacket*>& pc,
-                             const Samples& sa, const Samples& sc, int64_t* from) {
+int AudioSplicer::bridgeFrom(size_t start, const std::vector<const AVPacket*>& pa,
+                             const std::vector<const AVPacket*>& pc, const Samples& sa, const Samples& sc,
+                             int64_t* from) {
     const std::deque<PacketPtr>& a = m_prev.packets;
     const int64_t f = m_frame;
     const int64_t out_start = a[start]->pts + m_prev.delta;
     const int64_t out_switch = m_switch;
     // Sound at an input time of one side, from its trusted frames only (all but the first).
-    auto sample = [f](const Samples& s, const std::vector<const AVPacket*>& pk, size_t ch, int64_t t) -> float {
+    auto sample = [f](const Samples& s, const std::vector<const AVPacket*>& pk, size_t ch,
+                      int64_t t) -> float {
         const int64_t i = t - pk.front()->pts;
         if (ch >= s.size() || i < f || i >= int64_t(s[ch].size())) {
             return 0.0f;
@@ -373,7 +379,8 @@ int AudioSplicer::bridgeFrom(size_t start, const std::vector<const AVPacket*>& p
             continue;
         }
         if ((out_stop - out_start) % f != 0) {
-            MLOG(MEDIA_LOG_ERROR, "sound frames of a join off their grid (%lld)", (long long)(out_stop - out_start));
+            MLOG(MEDIA_LOG_ERROR, "sound frames of a join off their grid (%lld)",
+                 (long long)(out_stop - out_start));
             return MEDIA_CODE_INCOMPATIBLE;
         }
         // The encoder starts from silence, which it takes for an attack (short windows): it is fed
@@ -386,7 +393,8 @@ int AudioSplicer::bridgeFrom(size_t start, const std::vector<const AVPacket*>& p
         for (size_t c = 0; c < feed.size(); ++c) {
             for (size_t i = 0; i < len; ++i) {
                 const int64_t u = out_start - pre * f + int64_t(i);
-                feed[c][i] = u < out_switch ? sample(sa, pa, c, u - m_prev.delta) : sample(sc, pc, c, u - m_delta);
+                feed[c][i] =
+                    u < out_switch ? sample(sa, pa, c, u - m_prev.delta) : sample(sc, pc, c, u - m_delta);
             }
         }
         std::vector<PacketPtr> enc;
@@ -398,7 +406,6 @@ int AudioSplicer::bridgeFrom(size_t start, const std::vector<const AVPacket*>& p
             return MEDIA_CODE_INCOMPATIBLE;
         }
         if (!longRight(enc[size_t(pre + n)].get())) {
-
             continue;  // a short window at the end of the run: end one frame later
         }
         for (size_t i = 0; i < start; ++i) {

@@ -42,8 +42,9 @@ private:
     int bridge(bool final_try);
     using Samples = std::vector<std::vector<float>>;
     int writeBridge(int64_t* from);
-    int bridgeFrom(size_t start, const std::vector<const AVPacket*>& pa, const std::vector<const AVPacket*>& pc,
-                   const Samples& sa, const Samples& sc, int64_t* from);
+    int bridgeFrom(size_t start, const std::vector<const AVPacket*>& pa,
+                   const std::vector<const AVPacket*>& pc, const Samples& sa, const Samples& sc,
+                   int64_t* from);
     int copyHead(int64_t from);
 
     Mp4Output& m_out;
@@ -56,13 +57,13 @@ private:
     int64_t m_out_begin = 0;
     int64_t m_delta = 0;
     bool m_delta_known = false;
-    int64_t m_grid = 0;                  // output time of a frame start of the track written so far
-    int64_t m_written_end = INT64_MIN;   // end of the frames written, output time
-    bool m_bridging = false;             // frames around the joins re-encoded
+    int64_t m_grid = 0;                 // output time of a frame start of the track written so far
+    int64_t m_written_end = INT64_MIN;  // end of the frames written, output time
+    bool m_bridging = false;            // frames around the joins re-encoded
     bool m_warned = false;
-    std::deque<PacketPtr> m_ring;        // the current stretch's last frames, not yet written
-    std::vector<PacketPtr> m_head;       // the current stretch's first frames, before its join is made
-    Tail m_prev;                         // the previous stretch's last frames, before the join
+    std::deque<PacketPtr> m_ring;   // the current stretch's last frames, not yet written
+    std::vector<PacketPtr> m_head;  // the current stretch's first frames, before its join is made
+    Tail m_prev;                    // the previous stretch's last frames, before the join
     bool m_join_pending = false;
     int64_t m_switch = 0;  // output time where the next stretch's sound takes over at the join
 };

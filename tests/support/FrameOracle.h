@@ -29,7 +29,9 @@ inline QString beepSource(double seconds, bool chirp = false) {
         .arg(kBeepEvery)
         .arg(kRate)
         .arg(seconds)
-        .arg(chirp ? QStringLiteral("+0.05*sin(2*PI*(300*t+20*t*t))+0.03*sin(2*PI*1193*t)+0.03*sin(2*PI*2687*t)") : QString());
+        .arg(chirp ? QStringLiteral(
+                         "+0.05*sin(2*PI*(300*t+20*t*t))+0.03*sin(2*PI*1193*t)+0.03*sin(2*PI*2687*t)")
+                   : QString());
 }
 
 // Small grey pictures of every decoded frame, in display order, no frame dropped or repeated.
@@ -155,8 +157,8 @@ inline QVector<Beep> expectedBeeps(const QVector<QPair<qint64, qint64>>& segsMs,
 inline QVector<float> sound(const QString& path) {
     QByteArray raw;
     testsupport::runProgram(QStringLiteral("ffmpeg"),
-                            {"-v", "error", "-i", path, "-map", "0:a:0", "-ac", "1", "-ar", QString::number(kRate),
-                             "-f", "f32le", "-"},
+                            {"-v", "error", "-i", path, "-map", "0:a:0", "-ac", "1", "-ar",
+                             QString::number(kRate), "-f", "f32le", "-"},
                             &raw, 300000);
     QVector<float> r(raw.size() / 4);
     memcpy(r.data(), raw.constData(), size_t(r.size()) * 4);
@@ -168,10 +170,11 @@ inline QVector<float> sound(const QString& path) {
 // its best shift within `reach` samples on 50 ms clear of the join; then the best switch point in
 // the 90 ms around the join is taken and the largest deviation from that splice returned. A click,
 // a gap or a decoder overlap from unrelated sound deviates by the size of the sound itself.
-inline double joinError(const QVector<float>& out, const QVector<float>& src, int j, int a, int b, int reach) {
+inline double joinError(const QVector<float>& out, const QVector<float>& src, int j, int a, int b,
+                        int reach) {
     auto at = [](const QVector<float>& v, qint64 i) { return i >= 0 && i < v.size() ? v[int(i)] : 0.0f; };
-    const int fit = 2205;                  // 50 ms
-    const int guard = reach + reach / 2;   // where the other side may still sound
+    const int fit = 2205;                 // 50 ms
+    const int guard = reach + reach / 2;  // where the other side may still sound
     auto bestShift = [&](int from, int to, int srcAt) {
         int best = 0;
         double bestCost = std::numeric_limits<double>::max();
