@@ -155,7 +155,7 @@ bool AudioSplicer::bridgeable(const AVStream* iast) {
            avcodec_find_decoder(AV_CODEC_ID_AAC) && avcodec_find_encoder(AV_CODEC_ID_AAC);
 }
 
-void AudioSplicer::beginSpan(AVStream* iast, int64_t begin, int64_t out_begin) {
+int AudioSplicer::beginSpan(AVStream* iast, int64_t begin, int64_t out_begin) {
     ++m_span;
     const bool ok = bridgeable(iast) && (m_span == 0 || m_bridging) &&
                     (m_span == 0 || av_cmp_q(iast->time_base, m_tb) == 0);
@@ -164,11 +164,14 @@ void AudioSplicer::beginSpan(AVStream* iast, int64_t begin, int64_t out_begin) {
     } else if (m_bridging && !ok) {
         m_bridging = false;
         if (m_join_pending) {
+            m_join_pending = false;
             for (PacketPtr& p : m_prev.packets) {
-                write(p.get(), m_prev.delta);
+                int rc = write(p.get(), m_prev.delta);
+                if (rc != MEDIA_CODE_SUCCESS) {
+                    return rc;
+                }
             }
             m_prev.packets.clear();
-            m_join_pending = false;
         }
     }
     if (!m_bridging && !m_warned) {
@@ -188,6 +191,7 @@ void AudioSplicer::beginSpan(AVStream* iast, int64_t begin, int64_t out_begin) {
     m_delta_known = m_span == 0;  // the first stretch starts exactly at its pictures
     m_ring.clear();
     m_head.clear();
+    return MEDIA_CODE_SUCCESS;
 }
 
 int AudioSplicer::add(const AVPacket* pkt) {

@@ -22,7 +22,7 @@ public:
 
     // A new stretch of `iast`: its sound from input time `begin` (input time base) goes to output
     // time `out_begin` (the stretch's first picture), within half a frame (frames stay whole).
-    void beginSpan(AVStream* iast, int64_t begin, int64_t out_begin);
+    int beginSpan(AVStream* iast, int64_t begin, int64_t out_begin);
     // The stretch's packets in order; those long before `begin` are left out.
     int add(const AVPacket* pkt);
     // The stretch's sound ends at input time `end`; the last stretch's track ends there too.

@@ -135,10 +135,9 @@ int mediaRemux(const std::vector<MediaSpan>& spans, const std::string& out_path,
             return splicer->add(p);
         };
         auto startAudio = [&]() {
-            if (iast) {
-                splicer->beginSpan(iast, mediaFromUs(base_us, iast->time_base),
-                                   mediaFromUs(offset_us, iast->time_base));
-            }
+            return iast ? splicer->beginSpan(iast, mediaFromUs(base_us, iast->time_base),
+                                             mediaFromUs(offset_us, iast->time_base))
+                        : int(MEDIA_CODE_SUCCESS);
         };
 
         std::deque<PacketPtr> tail;
@@ -250,7 +249,10 @@ int mediaRemux(const std::vector<MediaSpan>& spans, const std::string& out_path,
                     }
                     base = pkt->pts;
                     base_us = mediaToUs(base, ivst->time_base);
-                    startAudio();
+                    rc = startAudio();
+                    if (rc != MEDIA_CODE_SUCCESS) {
+                        return rc;
+                    }
                     while (!pending_audio.empty()) {
                         rc = writeAudio(pending_audio.front().get());
                         pending_audio.pop_front();
