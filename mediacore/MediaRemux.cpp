@@ -3,6 +3,7 @@
 
 #include "FfmpegPtr.h"
 #include "IMediaCore.h"
+#include "MediaAudioSplice.h"
 #include "MediaInput.h"
 #include "MediaLog.h"
 #include "MediaOutput.h"
@@ -11,6 +12,7 @@
 #include <cmath>
 #include <cstring>
 #include <deque>
+#include <memory>
 
 namespace {
 
@@ -42,8 +44,8 @@ int mediaRemux(const std::vector<MediaSpan>& spans, const std::string& out_path,
     AVStream* ovst = nullptr;
     AVStream* oast = nullptr;
     int64_t offset_us = 0;
-    int64_t last_dts[2] = {AV_NOPTS_VALUE, AV_NOPTS_VALUE};
-    int64_t audio_cursor = AV_NOPTS_VALUE;  // end of the audio written so far, output time base
+    int64_t last_dts[1] = {AV_NOPTS_VALUE};
+    std::unique_ptr<AudioSplicer> splicer;  // the sound, re-encoded around the joins
     PacketPtr pkt(av_packet_alloc());
     if (!pkt) {
         return MEDIA_CODE_CODEC;
@@ -77,6 +79,7 @@ int mediaRemux(const std::vector<MediaSpan>& spans, const std::string& out_path,
                 }
                 oast->codecpar->codec_tag = 0;
                 oast->time_base = iast->time_base;
+                splicer = std::make_unique<AudioSplicer>(out, oast);
             }
             rc = out.open(out_path);
             if (rc != MEDIA_CODE_SUCCESS) {
@@ -108,20 +111,14 @@ int mediaRemux(const std::vector<MediaSpan>& spans, const std::string& out_path,
         int64_t audio_end_us = 0;
         int64_t video_packets = 0;
         const int64_t offset_v = mediaFromUs(offset_us, ovst->time_base);
-        const int64_t offset_a = oast ? mediaFromUs(offset_us, oast->time_base) : 0;
 
         std::deque<PacketPtr> audio_tail;
         auto writeAudio = [&](AVPacket* p) -> int {
             if (p->pts == AV_NOPTS_VALUE) {
                 return MEDIA_CODE_SUCCESS;
             }
-            int64_t pts_us = mediaToUs(p->pts, iast->time_base);
-            int64_t dur_us = mediaToUs(p->duration, iast->time_base);
-            // Keep the packets whose middle lies inside [base, end).
-            if (pts_us + dur_us / 2 < base_us) {
-                return MEDIA_CODE_SUCCESS;
-            }
-            if (end_us != INT64_MAX && pts_us + dur_us / 2 >= end_us + in.startUs()) {
+            const int64_t pts_us = mediaToUs(p->pts, iast->time_base);
+            if (end_us != INT64_MAX && pts_us >= end_us + in.startUs()) {
                 // Past the asked end the sound follows the pictures, which may run a few frames on.
                 if (!video_done) {
                     if (audio_tail.size() < kMaxPendingAudio) {
@@ -129,37 +126,18 @@ int mediaRemux(const std::vector<MediaSpan>& spans, const std::string& out_path,
                     }
                     return MEDIA_CODE_SUCCESS;
                 }
-                if (pts_us + dur_us / 2 >= base_us + video_end_us) {
+                if (pts_us >= base_us + video_end_us) {
                     audio_done = true;
                     return MEDIA_CODE_SUCCESS;
                 }
             }
-            int64_t shift = mediaFromUs(base_us, iast->time_base);
-            int64_t pts = av_rescale_q(p->pts - shift, iast->time_base, oast->time_base) + offset_a;
-            int64_t dts = p->dts == AV_NOPTS_VALUE
-                              ? pts
-                              : av_rescale_q(p->dts - shift, iast->time_base, oast->time_base) + offset_a;
-            const int64_t odur = av_rescale_q(p->duration, iast->time_base, oast->time_base);
-            if (audio_cursor != AV_NOPTS_VALUE && audio_cursor - dts > odur / 2) {
-                // Overlaps the audio of the previous span by more than half a frame: dropped, so the
-                // sound stays within half a frame of its pictures at every join.
-                return MEDIA_CODE_SUCCESS;
-            }
-            if (audio_cursor != AV_NOPTS_VALUE && std::llabs(dts - audio_cursor) <= odur / 2) {
-                // Spans meet within half a frame: the sound goes on without a gap or an overlap,
-                // still within half a frame of its pictures.
-                pts += audio_cursor - dts;
-                dts = audio_cursor;
-            }
-            last_dts[1] = dts;
-            audio_cursor = dts + odur;
-            audio_end_us = std::max(audio_end_us, pts_us + dur_us - base_us);
-            p->pts = pts;
-            p->dts = dts;
-            p->duration = av_rescale_q(p->duration, iast->time_base, oast->time_base);
-            p->stream_index = oast->index;
-            p->pos = -1;
-            return out.write(p);
+            audio_end_us = std::max(audio_end_us, pts_us + mediaToUs(p->duration, iast->time_base) - base_us);
+            return splicer->add(p);
+        };
+        auto startAudio = [&]() {
+            return iast ? splicer->beginSpan(iast, mediaFromUs(base_us, iast->time_base),
+                                             mediaFromUs(offset_us, iast->time_base))
+                        : int(MEDIA_CODE_SUCCESS);
         };
 
         std::deque<PacketPtr> tail;
@@ -271,6 +249,10 @@ int mediaRemux(const std::vector<MediaSpan>& spans, const std::string& out_path,
                     }
                     base = pkt->pts;
                     base_us = mediaToUs(base, ivst->time_base);
+                    rc = startAudio();
+                    if (rc != MEDIA_CODE_SUCCESS) {
+                        return rc;
+                    }
                     while (!pending_audio.empty()) {
                         rc = writeAudio(pending_audio.front().get());
                         pending_audio.pop_front();
@@ -336,8 +318,16 @@ int mediaRemux(const std::vector<MediaSpan>& spans, const std::string& out_path,
             (iast && iast->codecpar->frame_size > 0 && iast->codecpar->sample_rate > 0)
                 ? int64_t(iast->codecpar->frame_size) * 1000000 / iast->codecpar->sample_rate
                 : 0;
-        offset_us += audio_end_us <= video_end_us + audio_frame_us ? video_end_us
-                                                                   : std::max(video_end_us, audio_end_us);
+        const int64_t length_us = audio_end_us <= video_end_us + audio_frame_us
+                                      ? video_end_us
+                                      : std::max(video_end_us, audio_end_us);
+        if (iast) {
+            rc = splicer->endSpan(mediaFromUs(base_us + length_us, iast->time_base), si + 1 == spans.size());
+            if (rc != MEDIA_CODE_SUCCESS) {
+                return rc;
+            }
+        }
+        offset_us += length_us;
     }
     return out.finish();
 }

@@ -20,6 +20,8 @@ constexpr int kOpenTimeoutMs = 10000;
 constexpr size_t kMaxPendingAudio = 8192;
 // A group of pictures longer than this (packets) is not buffered; the segment is re-encoded instead.
 constexpr size_t kMaxGopPackets = 3000;
+// Sound read before the begin: the frames a join may need there (three AAC frames and more).
+constexpr int64_t kAudioLeadUs = 200000;
 
 using MinHeap = std::priority_queue<int64_t, std::vector<int64_t>, std::greater<int64_t>>;
 
@@ -66,7 +68,7 @@ private:
     int64_t m_last_dts = AV_NOPTS_VALUE;
     int64_t m_audio_begin = 0;  // kept audio: packets starting in [begin, end), audio time base
     int64_t m_audio_end = 0;
-    int64_t m_audio_next = 0;  // lowest output pts the next audio packet may have
+    int64_t m_audio_next = INT64_MIN;  // lowest output pts the next audio packet may have
     std::deque<PacketPtr> m_held_audio;
 };
 
@@ -255,7 +257,9 @@ int SmartCut::setupOutput(const std::string& out_path) {
 }
 
 int SmartCut::readLoop() {
-    mediaSeekBefore(m_in, m_span.begin_us);
+    // A little early, so that the sound frames before the first picture are read too (the file may
+    // hold them before the key frame at the begin).
+    mediaSeekBefore(m_in, std::max<int64_t>(0, m_span.begin_us - kAudioLeadUs));
     PacketPtr pkt(av_packet_alloc());
     if (!pkt) {
         return MEDIA_CODE_CODEC;
@@ -358,6 +362,11 @@ int SmartCut::processGop() {
         m_origin = kept.front();
         if (m_iast) {
             m_audio_begin = av_rescale_q(m_origin, m_ivst->time_base, m_iast->time_base);
+            if (m_end != INT64_MAX) {
+                // The sound ends with the last kept picture (constant rate from the first).
+                const int64_t shown = (m_end - m_origin + m_frame - 1) / m_frame * m_frame;
+                m_audio_end = av_rescale_q(m_origin + shown, m_ivst->time_base, m_iast->time_base);
+            }
         }
         int rc = flushHeldAudio();
         if (rc != MEDIA_CODE_SUCCESS) {
@@ -550,9 +559,12 @@ int SmartCut::writeVideo(AVPacket* pkt) {
     return m_out.write(pkt);
 }
 
-// Whole AAC frames lying in [first kept picture, end): the sound keeps its own timestamps (in step
-// with the pictures to the sample), starts less than one frame after the first picture and ends
-// less than one frame before the end, so the piece is exactly as long as its pictures.
+// The AAC frames holding the sound of [first kept picture, end of the last one), with their own
+// timestamps (in step with the pictures to the sample), and the two frames before: the decoder needs
+// a frame's predecessor, and a join may take up to one frame of sound before the first picture. The
+// track starts at the first picture (the frames before it are skipped by the file's edit list) and
+// ends with the last picture (the last frame's duration is cut), so the piece is as long as its
+// pictures and decodes to exactly their sound.
 int SmartCut::onAudioPacket(AVPacket* pkt) {
     if (pkt->pts == AV_NOPTS_VALUE) {
         return MEDIA_CODE_SUCCESS;
@@ -563,19 +575,23 @@ int SmartCut::onAudioPacket(AVPacket* pkt) {
         }
         return MEDIA_CODE_SUCCESS;
     }
-    if (pkt->pts < m_audio_begin) {
+    const int64_t frame = pkt->duration > 0 ? pkt->duration : 1024;
+    if (pkt->pts + 3 * frame <= m_audio_begin) {
         return MEDIA_CODE_SUCCESS;
     }
-    if (pkt->pts + pkt->duration > m_audio_end) {
+    if (pkt->pts >= m_audio_end) {
         m_audio_done = true;
         return MEDIA_CODE_SUCCESS;
     }
+    pkt->duration = m_audio_end == INT64_MAX ? frame : std::min(frame, m_audio_end - pkt->pts);
     pkt->pts -= m_audio_begin;
     if (pkt->pts < m_audio_next) {
         return MEDIA_CODE_SUCCESS;  // a repeated timestamp would break the timeline
     }
     pkt->dts = pkt->pts;
-    m_audio_next = pkt->pts + std::max<int64_t>(1, pkt->duration);
+    pkt->flags &= ~AV_PKT_FLAG_DISCARD;
+    av_packet_free_side_data(pkt);
+    m_audio_next = pkt->pts + frame;
     pkt->stream_index = m_oast->index;
     pkt->pos = -1;
     return m_out.write(pkt);

@@ -12,6 +12,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 
 namespace frameoracle {
@@ -21,12 +22,16 @@ constexpr int kH = 72;
 constexpr double kBeepEvery = 0.5;
 constexpr int kRate = 44100;
 
-// The beeping audio source of the test clips (a lavfi input).
-inline QString beepSource(double seconds) {
-    return QStringLiteral("aevalsrc='0.8*sin(2*PI*1000*t)*lt(mod(t,%1),0.03)':s=%2:d=%3")
+// The beeping audio source of the test clips (a lavfi input); `chirp` adds a quiet, never repeating
+// rising tone under the beeps, so that a click or a jump anywhere shows in the samples.
+inline QString beepSource(double seconds, bool chirp = false) {
+    return QStringLiteral("aevalsrc='0.8*sin(2*PI*1000*t)*lt(mod(t,%1),0.03)%4':s=%2:d=%3")
         .arg(kBeepEvery)
         .arg(kRate)
-        .arg(seconds);
+        .arg(seconds)
+        .arg(chirp ? QStringLiteral(
+                         "+0.05*sin(2*PI*(300*t+20*t*t))+0.03*sin(2*PI*1193*t)+0.03*sin(2*PI*2687*t)")
+                   : QString());
 }
 
 // Small grey pictures of every decoded frame, in display order, no frame dropped or repeated.
@@ -145,6 +150,67 @@ inline QVector<Beep> expectedBeeps(const QVector<QPair<qint64, qint64>>& segsMs,
         acc += e - b;
     }
     return r;
+}
+
+// Mono samples of the file's first audio stream as the ffmpeg program decodes it (its edit list
+// applied: sample 0 is time 0).
+inline QVector<float> sound(const QString& path) {
+    QByteArray raw;
+    testsupport::runProgram(QStringLiteral("ffmpeg"),
+                            {"-v", "error", "-i", path, "-map", "0:a:0", "-ac", "1", "-ar",
+                             QString::number(kRate), "-f", "f32le", "-"},
+                            &raw, 300000);
+    QVector<float> r(raw.size() / 4);
+    memcpy(r.data(), raw.constData(), size_t(r.size()) * 4);
+    return r;
+}
+
+// How far the sound around a join at output sample `j` is from a clean splice of the source: its
+// end at source sample `a` (the stretch before) followed by its begin at `b`. Each side is fitted at
+// its best shift within `reach` samples on 50 ms clear of the join; then the best switch point in
+// the 90 ms around the join is taken and the largest deviation from that splice returned. A click,
+// a gap or a decoder overlap from unrelated sound deviates by the size of the sound itself.
+inline double joinError(const QVector<float>& out, const QVector<float>& src, int j, int a, int b,
+                        int reach) {
+    auto at = [](const QVector<float>& v, qint64 i) { return i >= 0 && i < v.size() ? v[int(i)] : 0.0f; };
+    const int fit = 2205;                 // 50 ms
+    const int guard = reach + reach / 2;  // where the other side may still sound
+    auto bestShift = [&](int from, int to, int srcAt) {
+        int best = 0;
+        double bestCost = std::numeric_limits<double>::max();
+        for (int d = -reach; d <= reach; ++d) {
+            double cost = 0;
+            for (int i = from; i < to && cost < bestCost; ++i) {
+                const double e = at(out, i) - at(src, qint64(i) - j + srcAt + d);
+                cost += e * e;
+            }
+            if (cost < bestCost) {
+                bestCost = cost;
+                best = d;
+            }
+        }
+        return best;
+    };
+    const int da = bestShift(j - guard - fit, j - guard, a);
+    const int db = bestShift(j + guard, j + guard + fit, b);
+    const int from = j - 2 * reach;
+    const int to = j + 2 * reach;
+    QVector<double> ea, eb;
+    for (int i = from; i < to; ++i) {
+        ea << std::fabs(at(out, i) - at(src, qint64(i) - j + a + da));
+        eb << std::fabs(at(out, i) - at(src, qint64(i) - j + b + db));
+    }
+    QVector<double> tailB(eb.size() + 1, 0.0);  // largest deviation from b's side from i on
+    for (int i = eb.size() - 1; i >= 0; --i) {
+        tailB[i] = std::max(tailB[i + 1], eb[i]);
+    }
+    double best = tailB[0];
+    double headA = 0;
+    for (int w = 1; w <= ea.size(); ++w) {
+        headA = std::max(headA, ea[w - 1]);
+        best = std::min(best, std::max(headA, tailB[w]));
+    }
+    return best;
 }
 
 }  // namespace frameoracle
