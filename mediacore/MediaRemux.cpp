@@ -212,18 +212,24 @@ int mediaRemux(const std::vector<MediaSpan>& spans, const std::string& out_path,
             return MEDIA_CODE_SUCCESS;
         };
 
+        // The pictures are complete: write the held ones, then the sound that waited for them.
+        auto finishVideo = [&]() -> int {
+            int r = flushTail();
+            video_done = true;
+            while (r == MEDIA_CODE_SUCCESS && !audio_tail.empty() && !audio_done) {
+                r = writeAudio(audio_tail.front().get());
+                audio_tail.pop_front();
+            }
+            return r;
+        };
+
         while (!(video_done && audio_done)) {
             if (cancel.load()) {
                 return MEDIA_CODE_CANCELLED;
             }
             int err = av_read_frame(in.ctx(), pkt.get());
             if (err == AVERROR_EOF) {
-                rc = flushTail();
-                video_done = true;
-                while (rc == MEDIA_CODE_SUCCESS && !audio_tail.empty() && !audio_done) {
-                    rc = writeAudio(audio_tail.front().get());
-                    audio_tail.pop_front();
-                }
+                rc = finishVideo();
                 if (rc != MEDIA_CODE_SUCCESS) {
                     return rc;
                 }
@@ -265,12 +271,7 @@ int mediaRemux(const std::vector<MediaSpan>& spans, const std::string& out_path,
                 // picture shown before the end can be decoded.
                 if (dts >= end_vts) {
                     av_packet_unref(pkt.get());
-                    rc = flushTail();
-                    video_done = true;
-                    while (rc == MEDIA_CODE_SUCCESS && !audio_tail.empty() && !audio_done) {
-                        rc = writeAudio(audio_tail.front().get());
-                        audio_tail.pop_front();
-                    }
+                    rc = finishVideo();
                     if (rc != MEDIA_CODE_SUCCESS) {
                         return rc;
                     }
