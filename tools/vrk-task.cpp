@@ -22,11 +22,13 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <cstdarg>
 #include <cstdio>
 #include <memory>
 #include <thread>
 
 #include "DataWrapper.h"
+#include "FLog.h"
 #include "WorkspaceJournal.h"
 
 #ifdef VRK_TASK_EXPORT
@@ -43,6 +45,20 @@ volatile std::sig_atomic_t g_stop_requested = 0;
 
 extern "C" void requestStop(int) {
     g_stop_requested = 1;
+}
+
+// With --json, stdout holds the summary alone: the log lines go to stderr.
+extern "C" void logToStderr(int level, const char* format, va_list args, void*) {
+    if (level > FLOG_INFO) {
+        return;
+    }
+    char line[2048];
+    std::vsnprintf(line, sizeof(line), format, args);
+    std::fprintf(stderr, "%s: %s\n",
+                 level == FLOG_ERROR  ? "error"
+                 : level == FLOG_WARN ? "warning"
+                                      : "info",
+                 line);
 }
 
 // What the run did, printed as one JSON object on stdout with --json.
@@ -430,6 +446,9 @@ int main(int argc, char** argv) {
         return kDone;
     }
     options.progress = options.progress || isatty(STDERR_FILENO);
+    if (options.json) {
+        flog_set_callback(logToStderr, nullptr);
+    }
     Summary summary;
     summary.task = raw.value(0);
     QElapsedTimer clock;
