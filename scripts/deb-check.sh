@@ -4,7 +4,46 @@
 # batch cut with the installed vrk-task (checked with unzip and ffprobe), then removes the package.
 # Needs root (or sudo) and a built tree: scripts/deb-check.sh [BUILD_DIR] (default build).
 # Leaves nothing behind: the package is purged and every file it wrote goes with it.
+# DEB_CHECK_SHOT=FILE keeps the screenshot of the installed program's window there.
 set -euo pipefail
+
+# Under Xvfb: the installed program shows its main window; the chat shows an emoticon picture read
+# from the installed folder (ui_tst_install renders it and compares pixels with the picture).
+gui_check() {
+    [ -n "${WORK:-}" ] && [ -n "${DISPLAY:-}" ] || { echo "--gui-check is deb-check's own step" >&2; return 1; }
+    /usr/bin/playback-edit-tool >"$WORK/app.out" 2>&1 &
+    APP_PID=$!
+    trap 'kill "$APP_PID" 2>/dev/null || true' EXIT
+    local shown=0
+    for _ in $(seq 1 60); do
+        if xwininfo -root -tree 2>/dev/null | grep -q '"Playback edit tool'; then shown=1; break; fi
+        kill -0 "$APP_PID" 2>/dev/null || { cat "$WORK/app.out" >&2; echo "the installed program exited" >&2; return 1; }
+        sleep 0.5
+    done
+    [ $shown = 1 ] || { echo "no main window of the installed program within 30 s" >&2; return 1; }
+    sleep 1
+    ffmpeg -v error -f x11grab -video_size 1280x800 -i "$DISPLAY" -frames:v 1 "$WORK/shot.png"
+    local stats
+    stats=$(ffmpeg -v error -i "$WORK/shot.png" -vf signalstats,metadata=print:file=- -f null - |
+        grep -E 'YMIN|YMAX' | tr '\n' ' ')
+    local ymin ymax
+    ymin=$(sed -n 's/.*YMIN=\([0-9]*\).*/\1/p' <<<"$stats")
+    ymax=$(sed -n 's/.*YMAX=\([0-9]*\).*/\1/p' <<<"$stats")
+    [ -n "$ymin" ] && [ $((ymax - ymin)) -gt 64 ] ||
+        { echo "the screen shows no drawn window (luma $ymin..$ymax)" >&2; return 1; }
+    if [ -n "${DEB_CHECK_SHOT:-}" ]; then cp "$WORK/shot.png" "$DEB_CHECK_SHOT"; fi
+    grep -rqs "main window shown" "$WORK/home" || { echo "the program logged no shown main window" >&2; return 1; }
+    kill "$APP_PID"
+    wait "$APP_PID" || true
+    VRK_INSTALLED_PROGRAM_DIR=$PROGRAM_DIR "$TST_INSTALL" >"$WORK/tst_install.log" 2>&1 ||
+        { cat "$WORK/tst_install.log" >&2; echo "the installed folder shows no emoticon" >&2; return 1; }
+}
+if [ "${1:-}" = "--gui-check" ]; then
+    gui_check
+    exit
+fi
+
+SELF=$(readlink -f "$0")
 cd "$(dirname "$0")/.."
 SRC=$(pwd)
 BUILD=$(cd "${1:-build}" && pwd)
@@ -48,9 +87,8 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 step "building $BUILD"
-# What the package installs, and the two helpers the checks run from the build tree.
-cmake --build "$BUILD" -j"$(nproc)" --target playback-edit-tool vrk-task vrk-sample ui_tst_install \
-    >"$WORK/build.log" 2>&1 || { tail -30 "$WORK/build.log" >&2; fail "build failed"; }
+# cpack builds everything anyway (its install step depends on the whole build).
+cmake --build "$BUILD" -j"$(nproc)" >"$WORK/build.log" 2>&1 || { tail -30 "$WORK/build.log" >&2; fail "build failed"; }
 
 step "cpack -G DEB"
 (cd "$WORK" && cpack -G DEB --config "$BUILD/CPackConfig.cmake" -B "$WORK/pkg") >"$WORK/cpack.log" 2>&1 ||
@@ -88,40 +126,9 @@ export XDG_DATA_HOME=$WORK/home/.local/share XDG_CACHE_HOME=$WORK/home/.cache XD
 TST_INSTALL=$(find "$BUILD/tests" -name ui_tst_install -type f -perm -u+x | head -1)
 [ -n "$TST_INSTALL" ] || fail "ui_tst_install is not built in $BUILD"
 
-# Under Xvfb: the installed program shows its main window; the chat shows an emoticon picture read
-# from the installed folder (ui_tst_install renders it and compares pixels with the picture).
-gui_check() {
-    set -euo pipefail
-    /usr/bin/playback-edit-tool >"$WORK/app.out" 2>&1 &
-    APP_PID=$!
-    trap 'kill "$APP_PID" 2>/dev/null || true' EXIT
-    local shown=0
-    for _ in $(seq 1 60); do
-        if xwininfo -root -tree 2>/dev/null | grep -q '"Playback edit tool'; then shown=1; break; fi
-        kill -0 "$APP_PID" 2>/dev/null || { cat "$WORK/app.out" >&2; echo "the installed program exited" >&2; return 1; }
-        sleep 0.5
-    done
-    [ $shown = 1 ] || { echo "no main window of the installed program within 30 s" >&2; return 1; }
-    sleep 1
-    ffmpeg -v error -f x11grab -video_size 1280x800 -i "$DISPLAY" -frames:v 1 "$WORK/shot.png"
-    local stats
-    stats=$(ffmpeg -v error -i "$WORK/shot.png" -vf signalstats,metadata=print:file=- -f null - |
-        grep -E 'YMIN|YMAX' | tr '\n' ' ')
-    local ymin ymax
-    ymin=$(sed -n 's/.*YMIN=\([0-9]*\).*/\1/p' <<<"$stats")
-    ymax=$(sed -n 's/.*YMAX=\([0-9]*\).*/\1/p' <<<"$stats")
-    [ -n "$ymin" ] && [ $((ymax - ymin)) -gt 64 ] ||
-        { echo "the screen shows no drawn window (luma $ymin..$ymax)" >&2; return 1; }
-    grep -rqs "main window shown" "$WORK/home" || { echo "the program logged no shown main window" >&2; return 1; }
-    kill "$APP_PID"
-    wait "$APP_PID" || true
-    VRK_INSTALLED_PROGRAM_DIR=$PROGRAM_DIR "$TST_INSTALL" >"$WORK/tst_install.log" 2>&1 ||
-        { cat "$WORK/tst_install.log" >&2; echo "the installed folder shows no emoticon" >&2; return 1; }
-}
-export -f gui_check
-export WORK PROGRAM_DIR TST_INSTALL
+export WORK PROGRAM_DIR TST_INSTALL DEB_CHECK_SHOT
 step "starting the installed program under Xvfb"
-xvfb-run -a -s "-screen 0 1280x800x24" bash -c gui_check || fail "the installed program under Xvfb"
+xvfb-run -a -s "-screen 0 1280x800x24" bash "$SELF" --gui-check || fail "the installed program under Xvfb"
 step "main window drawn, emoticon [em2_1] shown from $PROGRAM_DIR/expression"
 
 step "batch cut with /usr/bin/vrk-task"
