@@ -6,7 +6,7 @@ if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update
 $SUDO apt-get install -y --no-install-recommends \
-    build-essential cmake pkg-config git \
+    build-essential cmake pkg-config git dpkg-dev \
     qtbase5-dev qtbase5-dev-tools libqt5opengl5-dev qttools5-dev-tools qttools5-dev \
     liblog4cplus-dev libquazip1-qt5-dev libzip-dev zlib1g-dev libssl-dev libmpv-dev \
     libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev libavfilter-dev \
