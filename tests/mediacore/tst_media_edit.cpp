@@ -173,7 +173,15 @@ private:
         va_start(args, format);
         vsnprintf(line, sizeof(line), format, args);
         va_end(args);
-        if (strstr(line, "]mpv ")) {
+        // Only what the demuxer and decoders say counts: timing notes of a loaded machine (a late
+        // frame, an output underrun) are not faults of the file.
+        const char* at = strstr(line, "]mpv ");
+        static const char* const kDecoding[] = {"ffmpeg", "vd", "ad", "lavf", "demux"};
+        bool decoding = false;
+        for (const char* prefix : kDecoding) {
+            decoding = decoding || (at && strncmp(at + 5, prefix, strlen(prefix)) == 0);
+        }
+        if (decoding) {
             static std::mutex m;
             std::lock_guard<std::mutex> l(m);
             playerLines() << QString::fromUtf8(line);
