@@ -70,7 +70,7 @@ private:
 
 class MediaAacEncoder {
 public:
-    static bool available();
+    static bool available();  // whether this FFmpeg has an AAC encoder at all
     // Opens AAC for `channels` (1 stays mono, more become stereo) at `sample_rate`, or 48 kHz when AAC
     // does not have that rate. False (logged) on failure.
     bool open(int sample_rate, int channels, int64_t bit_rate, bool global_header);
