@@ -2,6 +2,7 @@
 #include "MediaAudioSplice.h"
 
 #include "IMediaCore.h"
+#include "MediaEncoderCore.h"
 #include "MediaLog.h"
 
 #include <algorithm>
@@ -61,55 +62,22 @@ bool decodeRun(const AVCodecParameters* par, const std::vector<const AVPacket*>&
 // the encoder's leading priming frame included.
 bool encodeRun(const AVCodecParameters* par, const std::vector<std::vector<float>>& feed, int64_t frame,
                std::vector<PacketPtr>* out) {
-    const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_AAC);
-    CodecPtr enc(codec ? avcodec_alloc_context3(codec) : nullptr);
-    if (!enc) {
-        return false;
-    }
-    enc->sample_fmt = AV_SAMPLE_FMT_FLTP;
-    enc->sample_rate = par->sample_rate;
-    enc->time_base = AVRational{1, par->sample_rate};
+    MediaAacEncoder enc;
     // A few frames only: twice the source's rate keeps their coding noise well below the source's.
-    enc->bit_rate = 2 * (par->bit_rate > 0 ? par->bit_rate : 128000);
-    enc->profile = FF_PROFILE_AAC_LOW;
-    if (av_channel_layout_copy(&enc->ch_layout, &par->ch_layout) < 0 ||
-        avcodec_open2(enc.get(), codec, nullptr) < 0 || enc->frame_size != frame) {
+    if (!enc.openExact(par, 2 * (par->bit_rate > 0 ? par->bit_rate : 128000), int(frame))) {
         return false;
     }
-    PacketPtr pkt(av_packet_alloc());
-    FramePtr f(av_frame_alloc());
-    if (!pkt || !f) {
-        return false;
-    }
-    auto drain = [&]() {
-        while (avcodec_receive_packet(enc.get(), pkt.get()) == 0) {
-            out->emplace_back(av_packet_clone(pkt.get()));
-            av_packet_unref(pkt.get());
-        }
+    const MediaPacketSink keep = [out](AVPacket* pkt) {
+        out->emplace_back(av_packet_clone(pkt));
+        return bool(out->back());
     };
-    const size_t total = feed.empty() ? 0 : feed[0].size();
-    for (size_t at = 0; at + size_t(frame) <= total; at += size_t(frame)) {
-        f->nb_samples = int(frame);
-        f->format = AV_SAMPLE_FMT_FLTP;
-        f->sample_rate = par->sample_rate;
-        f->pts = int64_t(at);
-        if (av_channel_layout_copy(&f->ch_layout, &par->ch_layout) < 0 ||
-            av_frame_get_buffer(f.get(), 0) < 0) {
-            return false;
-        }
-        for (size_t c = 0; c < feed.size(); ++c) {
-            std::copy(feed[c].begin() + long(at), feed[c].begin() + long(at) + frame,
-                      reinterpret_cast<float*>(f->extended_data[c]));
-        }
-        if (avcodec_send_frame(enc.get(), f.get()) < 0) {
-            return false;
-        }
-        av_frame_unref(f.get());
-        drain();
+    std::vector<uint8_t*> planes;
+    for (const std::vector<float>& ch : feed) {
+        planes.push_back(reinterpret_cast<uint8_t*>(const_cast<float*>(ch.data())));
     }
-    avcodec_send_frame(enc.get(), nullptr);
-    drain();
-    return true;
+    const int64_t whole = feed.empty() ? 0 : int64_t(feed[0].size()) / frame * frame;
+    return enc.push(planes.data(), 0, int(whole), keep) == MediaEncodeResult::Ok &&
+           enc.finish(keep) == MediaEncodeResult::Ok;
 }
 
 // window_sequence of the first channel of an AAC-LC frame (0 long, 1 long start, 2 eight short,
@@ -152,7 +120,7 @@ bool AudioSplicer::bridgeable(const AVStream* iast) {
     return par->codec_id == AV_CODEC_ID_AAC && lc && par->sample_rate > 0 &&
            (par->frame_size == 0 || par->frame_size == 1024) && iast->time_base.num == 1 &&
            iast->time_base.den == par->sample_rate && par->ch_layout.nb_channels > 0 &&
-           avcodec_find_decoder(AV_CODEC_ID_AAC) && avcodec_find_encoder(AV_CODEC_ID_AAC);
+           avcodec_find_decoder(AV_CODEC_ID_AAC) && MediaAacEncoder::available();
 }
 
 int AudioSplicer::beginSpan(AVStream* iast, int64_t begin, int64_t out_begin) {

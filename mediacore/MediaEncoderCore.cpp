@@ -33,6 +33,28 @@ int aacRate(const AVCodec* codec, int wanted) {
     return 48000;
 }
 
+// libx264 settings from the record's own fields and its extra ones.
+std::string x264Params(const MediaVideoSettings& s) {
+    std::string p;
+    auto add = [&p](const std::string& kv) {
+        if (!kv.empty()) {
+            p += (p.empty() ? "" : ":") + kv;
+        }
+    };
+    if (s.sps_id >= 0) {
+        add("sps-id=" + std::to_string(s.sps_id));
+    }
+    add(s.x264_params);
+    if (!s.b_pyramid.empty()) {
+        add("b-pyramid=" + s.b_pyramid);
+    }
+    const int64_t cap_kbps = s.crf_max_rate / 1000;
+    if (s.bit_rate <= 0 && cap_kbps > 0) {
+        add("vbv-maxrate=" + std::to_string(cap_kbps) + ":vbv-bufsize=" + std::to_string(2 * cap_kbps));
+    }
+    return p;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -51,6 +73,11 @@ bool MediaVideoEncoder::open(const MediaVideoSettings& s, bool global_header) {
         return false;
     }
     AVCodecContext* c = m_ctx.get();
+    if (s.exact_size && (s.width < 2 || s.height < 2 || (s.width | s.height) & 1)) {
+        MLOG(MEDIA_LOG_ERROR, "cannot encode H.264 4:2:0 pictures of %dx%d", s.width, s.height);
+        m_ctx.reset();
+        return false;
+    }
     c->width = std::max(2, s.width & ~1);
     c->height = std::max(2, s.height & ~1);
     c->pix_fmt = s.pix_fmt;
@@ -71,6 +98,7 @@ bool MediaVideoEncoder::open(const MediaVideoSettings& s, bool global_header) {
     c->colorspace = s.colorspace;
     c->color_primaries = s.color_primaries;
     c->color_trc = s.color_trc;
+    c->chroma_sample_location = s.chroma_location;
     c->thread_count = s.thread_count;
     if (global_header) {
         c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
@@ -93,8 +121,9 @@ bool MediaVideoEncoder::open(const MediaVideoSettings& s, bool global_header) {
     if (!s.profile.empty()) {
         av_dict_set(&opts, "profile", s.profile.c_str(), 0);
     }
-    if (!s.x264_params.empty()) {
-        av_dict_set(&opts, "x264-params", s.x264_params.c_str(), 0);
+    const std::string params = x264Params(s);
+    if (!params.empty()) {
+        av_dict_set(&opts, "x264-params", params.c_str(), 0);
     }
     // Settings another H.264 encoder does not know stay in `opts` and are dropped.
     const int err = avcodec_open2(c, codec, &opts);
@@ -147,41 +176,62 @@ MediaAacEncoder::~MediaAacEncoder() {
     resetConverter();
 }
 
-bool MediaAacEncoder::open(int sample_rate, int channels, int64_t bit_rate, bool global_header) {
+bool MediaAacEncoder::available() {
+    return avcodec_find_encoder(AV_CODEC_ID_AAC) != nullptr;
+}
+
+int MediaAacEncoder::openCodec(int sample_rate, const AVChannelLayout& layout, int64_t bit_rate,
+                               bool global_header) {
     const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_AAC);
     if (!codec) {
-        MLOG(MEDIA_LOG_ERROR, "no AAC encoder available");
-        return false;
+        return AVERROR_ENCODER_NOT_FOUND;
     }
     m_pkt.reset(av_packet_alloc());
     m_ctx.reset(avcodec_alloc_context3(codec));
     if (!m_ctx || !m_pkt) {
-        MLOG(MEDIA_LOG_ERROR, "out of memory setting up the AAC encoder");
-        return false;
+        return AVERROR(ENOMEM);
     }
     AVCodecContext* c = m_ctx.get();
-    const int rate = aacRate(codec, sample_rate);
-    c->sample_rate = rate;
+    c->sample_rate = sample_rate;
     c->sample_fmt = codec->sample_fmts ? codec->sample_fmts[0] : AV_SAMPLE_FMT_FLTP;
-    av_channel_layout_default(&c->ch_layout, channels == 1 ? 1 : 2);
     c->bit_rate = bit_rate;
-    c->time_base = AVRational{1, rate};
+    c->profile = FF_PROFILE_AAC_LOW;
+    c->time_base = AVRational{1, sample_rate};
     if (global_header) {
         c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     }
-    const int err = avcodec_open2(c, codec, nullptr);
+    int err = av_channel_layout_copy(&c->ch_layout, &layout);
+    if (err >= 0) {
+        err = avcodec_open2(c, codec, nullptr);
+    }
+    if (err >= 0) {
+        m_fifo.reset(
+            av_audio_fifo_alloc(c->sample_fmt, c->ch_layout.nb_channels, std::max(c->frame_size, 1024) * 4));
+        err = m_fifo ? 0 : AVERROR(ENOMEM);
+    }
+    if (err < 0) {
+        m_ctx.reset();
+    }
+    return err;
+}
+
+bool MediaAacEncoder::open(int sample_rate, int channels, int64_t bit_rate, bool global_header) {
+    const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_AAC);
+    AVChannelLayout layout;
+    av_channel_layout_default(&layout, channels == 1 ? 1 : 2);
+    const int err =
+        openCodec(codec ? aacRate(codec, sample_rate) : sample_rate, layout, bit_rate, global_header);
+    av_channel_layout_uninit(&layout);
     if (err < 0) {
         MLOG(MEDIA_LOG_ERROR, "cannot open the AAC encoder: %s", mediaErrorText(err).c_str());
-        m_ctx.reset();
-        return false;
-    }
-    m_fifo.reset(
-        av_audio_fifo_alloc(c->sample_fmt, c->ch_layout.nb_channels, std::max(c->frame_size, 1024) * 4));
-    if (!m_fifo) {
-        MLOG(MEDIA_LOG_ERROR, "out of memory setting up the AAC encoder");
         return false;
     }
     return true;
+}
+
+bool MediaAacEncoder::openExact(const AVCodecParameters* par, int64_t bit_rate, int frame_size) {
+    return openCodec(par->sample_rate, par->ch_layout, bit_rate, false) >= 0 &&
+           m_ctx->sample_fmt == AV_SAMPLE_FMT_FLTP && m_ctx->frame_size == frame_size;
 }
 
 void MediaAacEncoder::resetConverter() {

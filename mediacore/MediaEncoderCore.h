@@ -19,28 +19,34 @@ enum class MediaEncodeResult {
 };
 
 struct MediaVideoSettings {
-    int width = 0;  // made even (4:2:0) when opened
+    int width = 0;  // made even (4:2:0) when opened, unless `exact_size`
     int height = 0;
+    bool exact_size = false;  // the size must be kept as is: an odd one fails instead of being rounded
     AVPixelFormat pix_fmt = AV_PIX_FMT_YUV420P;
     AVRational time_base{1, 25};
     AVRational frame_rate{25, 1};
     AVRational sample_aspect_ratio{1, 1};
     int64_t bit_rate = 0;  // bit/s; 0: constant quality at `crf`
     int crf = 23;
+    // With constant quality: peak rate in bit/s (rounded down to kbit/s), buffer twice that; 0: none.
+    int64_t crf_max_rate = 0;
     // With a bit rate: peak rate and buffer as multiples of it (0: the encoder's own choice).
     double max_rate_factor = 0;
     double buffer_factor = 0;
     int gop_size = 0;       // pictures from one keyframe to the next; 0: two seconds
     int max_b_frames = -1;  // -1: the encoder's default
+    std::string b_pyramid;  // "none", "strict" or "normal"; empty: the encoder's default
     bool closed_gop = false;
     std::string preset = "veryfast";
     std::string profile;      // e.g. "high"; empty: the encoder's choice
     int level = -1;           // e.g. 31 for 3.1; -1: the encoder's choice
     std::string x264_params;  // extra libx264 settings ("key=value:key=value"), empty for none
+    int sps_id = -1;          // id of the parameter sets; -1: the encoder's (0)
     AVColorRange color_range = AVCOL_RANGE_UNSPECIFIED;
     AVColorSpace colorspace = AVCOL_SPC_UNSPECIFIED;
     AVColorPrimaries color_primaries = AVCOL_PRI_UNSPECIFIED;
     AVColorTransferCharacteristic color_trc = AVCOL_TRC_UNSPECIFIED;
+    AVChromaLocation chroma_location = AVCHROMA_LOC_UNSPECIFIED;
     int thread_count = 0;  // 0: as many as the machine has
 };
 
@@ -64,9 +70,14 @@ private:
 
 class MediaAacEncoder {
 public:
+    static bool available();  // whether this FFmpeg has an AAC encoder at all
     // Opens AAC for `channels` (1 stays mono, more become stereo) at `sample_rate`, or 48 kHz when AAC
     // does not have that rate. False (logged) on failure.
     bool open(int sample_rate, int channels, int64_t bit_rate, bool global_header);
+    // Opens AAC-LC with exactly the rate and channel layout of `par`, taking planar float samples in
+    // frames of `frame_size`; false (not logged: the caller decides whether that is an error) when
+    // the encoder cannot do that.
+    bool openExact(const AVCodecParameters* par, int64_t bit_rate, int frame_size);
     AVCodecContext* ctx() const { return m_ctx.get(); }
 
     // Presentation time (in samples) of the next sample given to the encoder; 0 unless set.
@@ -93,6 +104,8 @@ public:
     MediaAacEncoder& operator=(const MediaAacEncoder&) = delete;
 
 private:
+    // 0, or a negative error code (not logged).
+    int openCodec(int sample_rate, const AVChannelLayout& layout, int64_t bit_rate, bool global_header);
     MediaEncodeResult encodeQueued(bool all, const MediaPacketSink& sink);
     MediaEncodeResult drain(const MediaPacketSink& sink);
 

@@ -3,6 +3,7 @@
 
 #include "FfmpegPtr.h"
 #include "IMediaCore.h"
+#include "MediaEncoderCore.h"
 #include "MediaH264.h"
 #include "MediaInput.h"
 #include "MediaLog.h"
@@ -33,7 +34,7 @@ public:
 
 private:
     int checkSource();
-    CodecPtr openEncoder();
+    bool openEncoder(MediaVideoEncoder* enc);
     int setupOutput(const std::string& out_path);
     int readLoop();
     int onVideoPacket(AVPacket* pkt);
@@ -140,77 +141,51 @@ int SmartCut::checkSource() {
 // An encoder whose pictures the source's decoder state can follow: same size, format, colour
 // tags, aspect, rate, profile and level, no deeper reordering than the source, a closed group
 // starting with an IDR, and parameter sets under an id the source does not use.
-CodecPtr SmartCut::openEncoder() {
-    const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
-    if (!codec) {
-        MLOG(MEDIA_LOG_ERROR, "no libx264 encoder available");
-        return nullptr;
-    }
-    CodecPtr enc(avcodec_alloc_context3(codec));
-    if (!enc) {
-        return nullptr;
-    }
+bool SmartCut::openEncoder(MediaVideoEncoder* enc) {
     const AVCodecParameters* par = m_ivst->codecpar;
-    enc->width = par->width;
-    enc->height = par->height;
-    enc->pix_fmt = AV_PIX_FMT_YUV420P;
-    enc->sample_aspect_ratio = par->sample_aspect_ratio.num > 0 ? par->sample_aspect_ratio : AVRational{1, 1};
-    enc->color_range = par->color_range;
-    enc->color_primaries = par->color_primaries;
-    enc->color_trc = par->color_trc;
-    enc->colorspace = par->color_space;
-    enc->chroma_sample_location = par->chroma_location;
-    enc->time_base = m_ivst->time_base;
-    enc->framerate = m_ivst->avg_frame_rate.num > 0 ? m_ivst->avg_frame_rate : m_ivst->r_frame_rate;
-    enc->gop_size = 1 << 20;  // one IDR at the start of each re-encoded stretch
-    enc->level = par->level > 0 ? par->level : -99;
-    enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    enc->thread_count = 0;
-    const char* profile = par->profile == FF_PROFILE_H264_HIGH   ? "high"
-                          : par->profile == FF_PROFILE_H264_MAIN ? "main"
-                          : (par->profile & ~FF_PROFILE_H264_CONSTRAINED) == FF_PROFILE_H264_BASELINE
-                              ? "baseline"
-                              : nullptr;
-    if (!profile) {
+    MediaVideoSettings v;
+    v.profile = par->profile == FF_PROFILE_H264_HIGH                                        ? "high"
+                : par->profile == FF_PROFILE_H264_MAIN                                      ? "main"
+                : (par->profile & ~FF_PROFILE_H264_CONSTRAINED) == FF_PROFILE_H264_BASELINE ? "baseline"
+                                                                                            : "";
+    if (v.profile.empty()) {
         MLOG(MEDIA_LOG_INFO, "H.264 profile %d of %s is not re-encoded in place", par->profile,
              m_in.path().c_str());
-        return nullptr;
+        return false;
     }
+    v.width = par->width;
+    v.height = par->height;
+    v.exact_size = true;
+    v.sample_aspect_ratio = par->sample_aspect_ratio.num > 0 ? par->sample_aspect_ratio : AVRational{1, 1};
+    v.color_range = par->color_range;
+    v.color_primaries = par->color_primaries;
+    v.color_trc = par->color_trc;
+    v.colorspace = par->color_space;
+    v.chroma_location = par->chroma_location;
+    v.time_base = m_ivst->time_base;
+    v.frame_rate = m_ivst->avg_frame_rate.num > 0 ? m_ivst->avg_frame_rate : m_ivst->r_frame_rate;
+    v.gop_size = 1 << 20;  // one IDR at the start of each re-encoded stretch
+    v.level = par->level > 0 ? par->level : -1;
+    v.sps_id = m_enc_id;
+    v.x264_params = "scenecut=0:open-gop=0";
+    v.max_b_frames = m_reorder == 0 ? 0 : m_reorder == 1 ? 2 : 3;
+    v.b_pyramid = m_reorder == 0 ? "" : m_reorder == 1 ? "none" : "normal";
     // Quality: constant rate factor 18 (close to transparent for x264), capped at three times the
     // source's average rate so that a noisy stretch cannot blow up the piece.
-    const int64_t src_kbps = par->bit_rate > 0 ? par->bit_rate / 1000 : 0;
-    std::string params = "sps-id=" + std::to_string(m_enc_id) + ":scenecut=0:open-gop=0";
-    params += m_reorder == 0   ? ":bframes=0"
-              : m_reorder == 1 ? ":bframes=2:b-pyramid=none"
-                               : ":bframes=3:b-pyramid=normal";
-    if (src_kbps > 0) {
-        params +=
-            ":vbv-maxrate=" + std::to_string(3 * src_kbps) + ":vbv-bufsize=" + std::to_string(6 * src_kbps);
-    }
-    AVDictionary* opts = nullptr;
-    av_dict_set(&opts, "preset", "veryfast", 0);
-    av_dict_set(&opts, "crf", "18", 0);
-    av_dict_set(&opts, "profile", profile, 0);
-    av_dict_set(&opts, "x264-params", params.c_str(), 0);
-    int err = avcodec_open2(enc.get(), codec, &opts);
-    av_dict_free(&opts);
-    if (err < 0) {
-        MLOG(MEDIA_LOG_ERROR, "cannot open the H.264 encoder for %dx%d: %s", par->width, par->height,
-             mediaErrorText(err).c_str());
-        return nullptr;
-    }
-    return enc;
+    v.crf = 18;
+    v.crf_max_rate = par->bit_rate > 0 ? 3 * (par->bit_rate / 1000) * 1000 : 0;
+    return enc->open(v, true);
 }
 
 int SmartCut::setupOutput(const std::string& out_path) {
     // The configuration record carries the source's parameter sets and the encoder's side by side
     // (distinct ids), so copied and re-encoded samples share one sample description.
-    CodecPtr enc = openEncoder();
-    if (!enc) {
+    MediaVideoEncoder enc;
+    if (!openEncoder(&enc)) {
         return MEDIA_CODE_INCOMPATIBLE;
     }
     AvcConfig merged = m_config;
-    for (const std::string& nal : h264SplitAnnexB(enc->extradata, enc->extradata_size)) {
+    for (const std::string& nal : h264SplitAnnexB(enc.ctx()->extradata, enc.ctx()->extradata_size)) {
         int type = nal.empty() ? 0 : (nal[0] & 0x1f);
         if (type == 7 && h264SpsId(nal) == m_enc_id) {
             merged.sps.push_back(nal);
@@ -427,8 +402,8 @@ int SmartCut::reencode(const std::vector<int64_t>& wanted) {
         MLOG(MEDIA_LOG_ERROR, "cannot open the video decoder for %s", m_in.path().c_str());
         return MEDIA_CODE_CODEC;
     }
-    CodecPtr enc = openEncoder();
-    if (!enc) {
+    MediaVideoEncoder enc;
+    if (!openEncoder(&enc)) {
         return MEDIA_CODE_CODEC;
     }
     FramePtr frame(av_frame_alloc());
@@ -452,7 +427,7 @@ int SmartCut::reencode(const std::vector<int64_t>& wanted) {
             if (sent < wanted.size() && pts == wanted[sent]) {
                 frame->pts = pts;
                 frame->pict_type = AV_PICTURE_TYPE_NONE;
-                err = avcodec_send_frame(enc.get(), frame.get());
+                err = avcodec_send_frame(enc.ctx(), frame.get());
                 if (err < 0) {
                     MLOG(MEDIA_LOG_ERROR, "encoding failed: %s", mediaErrorText(err).c_str());
                     return MEDIA_CODE_CODEC;
@@ -460,7 +435,7 @@ int SmartCut::reencode(const std::vector<int64_t>& wanted) {
                 ++sent;
             }
             av_frame_unref(frame.get());
-            int rc = drainEncoder(enc.get());
+            int rc = drainEncoder(enc.ctx());
             if (rc != MEDIA_CODE_SUCCESS) {
                 return rc;
             }
@@ -494,8 +469,8 @@ int SmartCut::reencode(const std::vector<int64_t>& wanted) {
         return MEDIA_CODE_READ;
     }
     m_stats.reencoded_frames += int64_t(sent);
-    avcodec_send_frame(enc.get(), nullptr);
-    return drainEncoder(enc.get());
+    avcodec_send_frame(enc.ctx(), nullptr);
+    return drainEncoder(enc.ctx());
 }
 
 int SmartCut::drainEncoder(AVCodecContext* enc) {
