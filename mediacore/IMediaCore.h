@@ -11,17 +11,17 @@
 // Completion codes of startMediaCrop / startMediaMerge. 2 is success; every failure has its own code.
 enum MediaCoreCode {
     MEDIA_CODE_SUCCESS = 2,
-    MEDIA_CODE_BAD_ARGUMENT = 3,     // empty input list, begin >= end, range outside the file
-    MEDIA_CODE_OPEN_INPUT = 4,       // input missing or not media
-    MEDIA_CODE_NO_STREAM = 5,        // no usable video stream
-    MEDIA_CODE_OUTPUT_DIR = 6,       // output directory missing or not writable
-    MEDIA_CODE_OPEN_OUTPUT = 7,      // output file could not be created
-    MEDIA_CODE_CODEC = 8,            // decoder or encoder could not be set up
-    MEDIA_CODE_READ = 9,             // read or decode error in the middle of the input
-    MEDIA_CODE_WRITE = 10,           // write error (disk full, ...)
-    MEDIA_CODE_INCOMPATIBLE = 11,    // inputs cannot be stream-copied together
-    MEDIA_CODE_CANCELLED = 12,       // engine destroyed while working
-    MEDIA_CODE_BUSY = 13,            // another crop or merge of this engine object is running
+    MEDIA_CODE_BAD_ARGUMENT = 3,   // empty input list, begin >= end, range outside the file
+    MEDIA_CODE_OPEN_INPUT = 4,     // input missing or not media
+    MEDIA_CODE_NO_STREAM = 5,      // no usable video stream
+    MEDIA_CODE_OUTPUT_DIR = 6,     // output directory missing or not writable
+    MEDIA_CODE_OPEN_OUTPUT = 7,    // output file could not be created
+    MEDIA_CODE_CODEC = 8,          // decoder or encoder could not be set up
+    MEDIA_CODE_READ = 9,           // read or decode error in the middle of the input
+    MEDIA_CODE_WRITE = 10,         // write error (disk full, ...)
+    MEDIA_CODE_INCOMPATIBLE = 11,  // inputs cannot be stream-copied together
+    MEDIA_CODE_CANCELLED = 12,     // engine destroyed while working
+    MEDIA_CODE_BUSY = 13,          // another crop or merge of this engine object is running
 };
 
 struct CropRange {

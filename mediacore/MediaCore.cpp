@@ -156,8 +156,8 @@ void MediaCore::transcode(const std::string& path) {
         return;
     }
     std::vector<MediaSpan> spans{MediaSpan{p, 0, -1}};
-    int rc =
-        mediaWriteAtomically(p, [&](const std::string& tmp) { return mediaEncode(spans, tmp, 0, 0, m_cancel); });
+    int rc = mediaWriteAtomically(
+        p, [&](const std::string& tmp) { return mediaEncode(spans, tmp, 0, 0, m_cancel); });
     if (rc != MEDIA_CODE_SUCCESS) {
         MLOG(MEDIA_LOG_ERROR, "transcode of %s failed with code %d; the file is unchanged", p.c_str(), rc);
         return;
