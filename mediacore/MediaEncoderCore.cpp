@@ -137,22 +137,32 @@ bool MediaVideoEncoder::open(const MediaVideoSettings& s, bool global_header) {
     return true;
 }
 
-MediaEncodeResult MediaVideoEncoder::drain(const MediaPacketSink& sink) {
+namespace {
+
+// Hands every packet the encoder has ready to `sink`; `what` names the stream in the log.
+MediaEncodeResult drainEncoder(AVCodecContext* ctx, AVPacket* pkt, const MediaPacketSink& sink,
+                               const char* what) {
     for (;;) {
-        const int err = avcodec_receive_packet(m_ctx.get(), m_pkt.get());
+        const int err = avcodec_receive_packet(ctx, pkt);
         if (err == AVERROR(EAGAIN) || err == AVERROR_EOF) {
             return MediaEncodeResult::Ok;
         }
         if (err < 0) {
-            MLOG(MEDIA_LOG_ERROR, "video encoding failed: %s", mediaErrorText(err).c_str());
+            MLOG(MEDIA_LOG_ERROR, "%s encoding failed: %s", what, mediaErrorText(err).c_str());
             return MediaEncodeResult::EncoderFailed;
         }
-        const bool written = sink(m_pkt.get());
-        av_packet_unref(m_pkt.get());
+        const bool written = sink(pkt);
+        av_packet_unref(pkt);
         if (!written) {
             return MediaEncodeResult::SinkFailed;
         }
     }
+}
+
+}  // namespace
+
+MediaEncodeResult MediaVideoEncoder::drain(const MediaPacketSink& sink) {
+    return drainEncoder(m_ctx.get(), m_pkt.get(), sink, "video");
 }
 
 MediaEncodeResult MediaVideoEncoder::encode(AVFrame* picture, const MediaPacketSink& sink) {
@@ -295,21 +305,7 @@ int MediaAacEncoder::convert(const AVFrame* in, uint8_t*** planes) {
 }
 
 MediaEncodeResult MediaAacEncoder::drain(const MediaPacketSink& sink) {
-    for (;;) {
-        const int err = avcodec_receive_packet(m_ctx.get(), m_pkt.get());
-        if (err == AVERROR(EAGAIN) || err == AVERROR_EOF) {
-            return MediaEncodeResult::Ok;
-        }
-        if (err < 0) {
-            MLOG(MEDIA_LOG_ERROR, "audio encoding failed: %s", mediaErrorText(err).c_str());
-            return MediaEncodeResult::EncoderFailed;
-        }
-        const bool written = sink(m_pkt.get());
-        av_packet_unref(m_pkt.get());
-        if (!written) {
-            return MediaEncodeResult::SinkFailed;
-        }
-    }
+    return drainEncoder(m_ctx.get(), m_pkt.get(), sink, "audio");
 }
 
 MediaEncodeResult MediaAacEncoder::encodeQueued(bool all, const MediaPacketSink& sink) {
