@@ -16,7 +16,7 @@ gui_check() {
     trap 'kill "$APP_PID" 2>/dev/null || true' EXIT
     local shown=0
     for _ in $(seq 1 60); do
-        if xwininfo -root -tree 2>/dev/null | grep -q '"Playback edit tool'; then shown=1; break; fi
+        if grep -q '"Playback edit tool' <<<"$(xwininfo -root -tree 2>/dev/null)"; then shown=1; break; fi
         kill -0 "$APP_PID" 2>/dev/null || { cat "$WORK/app.out" >&2; echo "the installed program exited" >&2; return 1; }
         sleep 0.5
     done
@@ -60,7 +60,7 @@ step() {
     echo "deb-check: [$((SECONDS - START))s] $*"
 }
 installed() {
-    dpkg-query -W -f='${Status}' "$PACKAGE" 2>/dev/null | grep -q "ok installed"
+    grep -q "ok installed" <<<"$(dpkg-query -W -f='${Status}' "$PACKAGE" 2>/dev/null)"
 }
 
 START=$SECONDS
@@ -142,7 +142,8 @@ set -e
 grep -q '"status":"done"' "$WORK/cut.json" && grep -q "\"written\":\"$WORK/out.vrk\"" "$WORK/cut.json" ||
     fail "unexpected JSON summary: $(cat "$WORK/cut.json")"
 unzip -tq "$WORK/out.vrk" >/dev/null || fail "the cut package is not a sound zip"
-unzip -l "$WORK/out.vrk" | grep -q ' meta.json$' || fail "the cut package has no meta.json"
+# A listing first: grep -q would end the pipe early and pipefail would count unzip's SIGPIPE.
+grep -qx 'meta.json' <<<"$(unzip -Z1 "$WORK/out.vrk")" || fail "the cut package has no meta.json"
 unzip -p "$WORK/out.vrk" c.mp4 >"$WORK/cut.mp4" || fail "the cut package has no c.mp4"
 DURATION=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$WORK/cut.mp4")
 awk -v d="$DURATION" 'BEGIN { exit !(d > 4.5 && d < 5.5) }' ||
