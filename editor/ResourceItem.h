@@ -91,9 +91,9 @@ struct _DrawData {
     qint16 alpha = 0;
     qint32 color = 0;  // 0xRRGGBB
     qint16 drawtime = 0;
-    QRectF rect;       // types 3, 4 (radii in width/height) and 5
-    qint32 size = 0;   // font pixel size of type 5
-    QString label;     // text of type 5
+    QRectF rect;      // types 3, 4 (radii in width/height) and 5
+    qint32 size = 0;  // font pixel size of type 5
+    QString label;    // text of type 5
     QString docid;
     QString drawid;
     qint16 page = 0;

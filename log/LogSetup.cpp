@@ -17,7 +17,6 @@
 
 #include "CrashHandler.h"
 #include "FLog.h"
-#include "IMediaCore.h"
 
 namespace {
 
@@ -59,7 +58,6 @@ void initLog() {
                            QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh.mm.ss")) +
                            QStringLiteral(".log");
     set_log_file_name(marker.toUtf8().constData());
-    setLogCallback(flog_log);
 
     configureLog4cplus(logDir + QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh.mm.ss")) +
                        QStringLiteral("_fmt.log"));

@@ -1,6 +1,7 @@
 #pragma once
-// Diagnostics of one run: per-run log files in the application data directory, the media engine's
-// log routed to the same entry point, and the crash handler with the dump path of the run.
+// Diagnostics of one run: per-run log files in the application data directory and the crash handler
+// with the dump path of the run. The media engine's log is routed to the same entry point by the
+// application (this library knows nothing of the engine).
 
 // Called once at start-up, right after the application object exists.
 void initLog();

@@ -12,4 +12,4 @@ $SUDO apt-get install -y --no-install-recommends \
     libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev libavfilter-dev \
     libx11-dev libgl-dev libgl1-mesa-dri libglx-mesa0 mesa-utils-bin \
     xvfb xauth x11-utils fonts-wqy-microhei fontconfig \
-    ffmpeg zip unzip
+    ffmpeg zip unzip clang-format python3

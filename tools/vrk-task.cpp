@@ -31,11 +31,9 @@
 #include "FLog.h"
 #include "WorkspaceJournal.h"
 
-#ifdef VRK_TASK_EXPORT
 #include <QApplication>
 
 #include "VRK2Mp4.h"
-#endif
 
 namespace {
 
@@ -294,7 +292,6 @@ int runMerge(const QStringList& args, const Options& options, Summary& summary) 
     return kDone;
 }
 
-#ifdef VRK_TASK_EXPORT
 // The chat reads "expression/<code>.png" relative to the working directory: an installed copy runs
 // from its own folder, as the application does, with the paths it was given made absolute first.
 void enterProgramFolder(QString& input, QString& output) {
@@ -381,7 +378,6 @@ int runExport(const QStringList& args, const Options& options, Summary& summary)
     summary.written = output;
     return kDone;
 }
-#endif
 
 const char* statusName(int code) {
     switch (code) {
@@ -423,11 +419,9 @@ int runTask(const QString& mode, const QStringList& args, const Options& options
     if (mode == QLatin1String("merge")) {
         return runMerge(args, options, summary);
     }
-#ifdef VRK_TASK_EXPORT
     if (mode == QLatin1String("export") || mode == QLatin1String("convert")) {
         return runExport(args, options, summary);
     }
-#endif
     summary.error = QStringLiteral("unknown task");
     return usage();
 }
@@ -462,11 +456,9 @@ int main(int argc, char** argv) {
         usage();
     } else {
         std::unique_ptr<QCoreApplication> app;
-#ifdef VRK_TASK_EXPORT
         if (summary.task == QLatin1String("export") || summary.task == QLatin1String("convert")) {
             app = std::make_unique<QApplication>(argc, argv);
         }
-#endif
         if (!app) {
             app = std::make_unique<QCoreApplication>(argc, argv);
         }

@@ -7,9 +7,10 @@
 #include "ResourceItem.h"
 
 // Member types are part of the file format (16-bit truncation, 64-bit server clock).
-#define HAS_TYPE(Record, member, Type)                                                               \
-    static_assert(std::is_same<decltype(Record::member), Type>::value, #Record "::" #member " must " \
-                                                                                            "be " #Type)
+#define HAS_TYPE(Record, member, Type)                                                      \
+    static_assert(std::is_same<decltype(Record::member), Type>::value, #Record "::" #member \
+                                                                               " must "     \
+                                                                               "be " #Type)
 
 HAS_TYPE(_VRKItemBase, time, qint32);
 HAS_TYPE(_VRKItemBase, kind, qint32);

@@ -14,7 +14,9 @@
 
 namespace testsupport {
 
-inline QString sampleTool() { return QStringLiteral(VRK_BINARY_DIR "/tools/vrk-sample"); }
+inline QString sampleTool() {
+    return QStringLiteral(VRK_BINARY_DIR "/tools/vrk-sample");
+}
 
 // Runs a program, returns its exit code (-1 when it could not start or timed out); stdout into *out.
 inline int runProgram(const QString& program, const QStringList& args, QByteArray* out = nullptr,
@@ -47,10 +49,11 @@ inline bool makeSample(const QString& outPath, const QStringList& extraArgs = {}
 // ffprobe's view of a media file (format and streams); empty object on failure.
 inline QJsonObject ffprobe(const QString& path) {
     QByteArray out;
-    int rc = runProgram(QStringLiteral("ffprobe"),
-                        {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_format"),
-                         QStringLiteral("-show_streams"), QStringLiteral("-of"), QStringLiteral("json"), path},
-                        &out, 60000);
+    int rc =
+        runProgram(QStringLiteral("ffprobe"),
+                   {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_format"),
+                    QStringLiteral("-show_streams"), QStringLiteral("-of"), QStringLiteral("json"), path},
+                   &out, 60000);
     if (rc != 0) {
         return {};
     }
@@ -64,7 +67,11 @@ inline qint64 ffprobeDurationMs(const QString& path) {
         return -1;
     }
     bool ok = false;
-    double s = o.value(QStringLiteral("format")).toObject().value(QStringLiteral("duration")).toString().toDouble(&ok);
+    double s = o.value(QStringLiteral("format"))
+                   .toObject()
+                   .value(QStringLiteral("duration"))
+                   .toString()
+                   .toDouble(&ok);
     return ok ? qint64(s * 1000.0 + 0.5) : -1;
 }
 

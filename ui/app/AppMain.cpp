@@ -10,6 +10,7 @@
 
 #include "DisplayProbe.h"
 #include "FLog.h"
+#include "IMediaCore.h"
 #include "LogSetup.h"
 #include "MainWindow.h"
 #include "WorkspaceJournal.h"
@@ -32,6 +33,8 @@ int runPlaybackEditTool(int argc, char* argv[]) {
     }
 
     initLog();
+    // The media engine logs through the same entry point as the rest of the program.
+    setLogCallback(flog_log);
     FLOG(FLOG_INFO, "start, desktop vertical resolution %d, high-DPI scaling %s", vertical,
          QCoreApplication::testAttribute(Qt::AA_EnableHighDpiScaling) ? "on" : "off");
     // What killed runs left in the temporary folder and beside their outputs, before any new session.

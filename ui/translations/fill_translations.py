@@ -4,7 +4,7 @@
 ch.ts gets the Simplified Chinese texts of ZH below; en.ts gets every source text as its own
 translation (so en.qm is not empty). Texts without a Chinese entry are listed and left unfinished.
 
-    lupdate -no-obsolete -locations none ui/kit ui/app editor/widgets export views -ts ui/translations/ch.ts ui/translations/en.ts
+    lupdate -no-obsolete -locations none ui/kit ui/app ui/windows export views -ts ui/translations/ch.ts ui/translations/en.ts
     python3 ui/translations/fill_translations.py
 """
 import os
