@@ -38,24 +38,37 @@ private:
         if (!f) {
             return skip();
         }
+        if (f->rule == Rule::DrawData || f->rule == Rule::Page || f->rule == Rule::Shape) {
+            return special(*f);
+        }
+        Value v;
+        if (!value(&v)) {
+            return false;
+        }
         switch (f->rule) {
             case Rule::Int16:
-                return readInt16(&(item.*(f->i16)));
+                item.*(f->i16) = low16(intOf(v));
+                break;
             case Rule::Int32:
-                return readInt(&(item.*(f->i32)));
+                item.*(f->i32) = intOf(v);
+                break;
             case Rule::Flag:
-                return readBool(&(item.*(f->flag)));
+                item.*(f->flag) = v.kind == True;
+                break;
             case Rule::Text:
-                return readStr(&(item.*(f->text)));
+                item.*(f->text) = textOf(v);
+                break;
             case Rule::Seconds:
-                return readSec(&(item.*(f->i32)));
+                item.*(f->i32) = secOf(intOf(v));
+                break;
             case Rule::Id:
-                return readId(&(item.*(f->text)));
-            case Rule::Clock:
-                return readServerTime(&(item.*(f->i64)));
+                item.*(f->text) = QString::number(intOf(v));
+                break;
             default:
-                return special(*f);
+                item.*(f->i64) = clockOf(v);
+                break;
         }
+        return true;
     }
 
     template <typename Item>
@@ -107,20 +120,21 @@ private:
         });
     }
 
-    // Reads an object member into a fresh record; none for an empty or non-object value.
-    template <typename Item>
-    bool record(std::shared_ptr<Item>* out) {
+    // At any value: an object fills a fresh `Ptr::element_type` through `fill`, kept in `out` only
+    // when it had members; an empty or non-object value leaves none.
+    template <typename Ptr, typename Fill>
+    bool fresh(Ptr* out, Fill&& fill) {
         out->reset();
         if (!at('{')) {
             return skip();
         }
-        auto item = std::make_shared<Item>();
+        Ptr made(new typename Ptr::element_type());
         int members = 0;
-        if (!object([&](const Key& k) { return recordMember(*item, k); }, &members)) {
+        if (!object([&](const Key& k) { return fill(*made, k); }, &members)) {
             return false;
         }
         if (members > 0) {
-            *out = std::move(item);
+            *out = std::move(made);
         }
         return true;
     }
@@ -166,7 +180,10 @@ private:
                     if (double* c = values->coordinate(f.part)) {
                         return readNumText(c);
                     }
-                    return f.part == Part::Label ? readStr(&values->label) : readInt(&values->size);
+                    if (f.part == Part::Label) {
+                        return readAs(&values->label, [this](const Value& v) { return textOf(v); });
+                    }
+                    return readAs(&values->size, intOf);
                 }
                 return skip();
             },
@@ -279,26 +296,15 @@ private:
     };
 
     bool datasMember(Datas& d, const Key& k) {
+        auto record = [this](auto& item, const Key& key) { return recordMember(item, key); };
         if (k.is("template", 8)) {
-            return record(&d.templ);
+            return fresh(&d.templ, record);
         }
         if (k.is("room", 4)) {
-            return record(&d.room);
+            return fresh(&d.room, record);
         }
         if (k.is("meta", 4)) {
-            d.meta.reset();
-            if (!at('{')) {
-                return skip();
-            }
-            auto meta = std::make_unique<Meta>();
-            int members = 0;
-            if (!object([&](const Key& key) { return metaMember(*meta, key); }, &members)) {
-                return false;
-            }
-            if (members > 0) {
-                d.meta = std::move(meta);
-            }
-            return true;
+            return fresh(&d.meta, [this](Meta& m, const Key& key) { return metaMember(m, key); });
         }
         return skip();
     }
@@ -348,25 +354,13 @@ std::shared_ptr<_RootItem> FastReader::root(bool* handled) {
     const bool parsed = object(
         [&](const Key& k) {
             if (k.is("msg", 3)) {
-                return readStr(&root->msg);
+                return readAs(&root->msg, [this](const Value& v) { return textOf(v); });
             }
             if (k.is("success", 7)) {
-                return readBool(&root->success);
+                return readAs(&root->success, trueOf);
             }
             if (k.is("datas", 5)) {
-                datas.reset();
-                if (!at('{')) {
-                    return skip();
-                }
-                auto d = std::make_unique<Datas>();
-                int members = 0;
-                if (!object([&](const Key& key) { return datasMember(*d, key); }, &members)) {
-                    return false;
-                }
-                if (members > 0) {
-                    datas = std::move(d);
-                }
-                return true;
+                return fresh(&datas, [this](Datas& d, const Key& key) { return datasMember(d, key); });
             }
             return skip();
         },

@@ -325,6 +325,7 @@ void setMissingValues(Item& item) {
 
 // The geometry of the shape types: which part of the rectangle (or label, size) each key holds and
 // how many decimals its coordinates are written with.
+// The four coordinates come first: they index ShapeValues::coordinates.
 enum class Part : quint8 { X, Y, Width, Height, Label, Size };
 
 struct ShapeField {
@@ -370,32 +371,18 @@ inline const Shape* shapeOf(qint16 type) {
 
 // A shape as read: the parts collected, then applied once the type is final.
 struct ShapeValues {
-    double x = 0.0;
-    double y = 0.0;
-    double width = 0.0;
-    double height = 0.0;
+    double coordinates[4] = {};  // by part: x, y, width, height
     QString label;
     qint32 size = 0;
 
+    // Where a coordinate part goes; null for the label and the size.
+    double* coordinate(Part part) { return part <= Part::Height ? &coordinates[int(part)] : nullptr; }
     void apply(qint16 type, _DrawData& d) const {
-        d.rect = QRectF(x, y, width, height);
+        d.rect = QRectF(coordinates[int(Part::X)], coordinates[int(Part::Y)], coordinates[int(Part::Width)],
+                        coordinates[int(Part::Height)]);
         if (type == 5) {
             d.label = label;
             d.size = size;
-        }
-    }
-    double* coordinate(Part part) {
-        switch (part) {
-            case Part::X:
-                return &x;
-            case Part::Y:
-                return &y;
-            case Part::Width:
-                return &width;
-            case Part::Height:
-                return &height;
-            default:
-                return nullptr;
         }
     }
 };
@@ -470,15 +457,14 @@ constexpr bool eventListsByKeyAscend() {
     return true;
 }
 
-static_assert(ascending(Record<_TemplateItem>::fields), "keys in written order");
-static_assert(ascending(Record<_RoomItem>::fields), "keys in written order");
-static_assert(ascending(Record<_DrawData>::fields), "keys in written order");
-static_assert(ascending(Record<_DrawItem>::fields), "keys in written order");
-static_assert(ascending(Record<_PageChangeItem>::fields), "keys in written order");
-static_assert(ascending(Record<_ChatLogItem>::fields), "keys in written order");
-static_assert(ascending(Record<_QuestionItem>::fields), "keys in written order");
-static_assert(ascending(Record<_AnswerItem>::fields), "keys in written order");
-static_assert(ascending(Record<_AnimationItem>::fields), "keys in written order");
+template <typename... Items>
+constexpr bool allAscending() {
+    return (ascending(Record<Items>::fields) && ...);
+}
+
+static_assert(allAscending<_TemplateItem, _RoomItem, _DrawData, _DrawItem, _PageChangeItem, _ChatLogItem,
+                           _QuestionItem, _AnswerItem, _AnimationItem>(),
+              "record keys in written order");
 static_assert(eventListsByKeyAscend(), "event lists in written order");
 
 }  // namespace MetaJson

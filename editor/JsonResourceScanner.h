@@ -315,6 +315,12 @@ protected:
         out.resize(size_t(w - out.data()));
     }
 
+    const char* skipDigits(const char* p) const {
+        while (p != m_end && *p >= '0' && *p <= '9')
+            ++p;
+        return p;
+    }
+
     // Strict JSON number; the value is the correctly rounded double, as the toolkit computes it.
     // Values the toolkit refuses (overflow, underflow to zero) end the fast path.
     bool number(double* out) {
@@ -331,8 +337,7 @@ protected:
         if (*p == '0') {
             ++p;
         } else if (*p >= '1' && *p <= '9') {
-            while (p != m_end && *p >= '0' && *p <= '9')
-                ++p;
+            p = skipDigits(p);
         } else {
             return false;
         }
@@ -340,10 +345,8 @@ protected:
         bool plain = true;
         if (p != m_end && *p == '.') {
             plain = false;
-            ++p;
-            const char* f = p;
-            while (p != m_end && *p >= '0' && *p <= '9')
-                ++p;
+            const char* f = p + 1;
+            p = skipDigits(f);
             if (p == f)
                 return false;
         }
@@ -353,8 +356,7 @@ protected:
             if (p != m_end && (*p == '+' || *p == '-'))
                 ++p;
             const char* x = p;
-            while (p != m_end && *p >= '0' && *p <= '9')
-                ++p;
+            p = skipDigits(x);
             if (p == x)
                 return false;
         }
@@ -431,122 +433,107 @@ protected:
         return value(&v);
     }
 
-    // At '{'. Calls onMember(key) with the position at the member's value, which it must consume.
+    // At the opening bracket of an object or array closed by `close`. Calls onElement() with the
+    // position at each element, which it must consume, and checks the separators between them.
     template <typename F>
-    bool object(F&& onMember, int* members) {
+    bool elements(char close, F&& onElement) {
         if (++m_depth > kMaxDepth)
             return false;
         ++m_p;
         ws();
-        int count = 0;
-        if (m_p != m_end && *m_p == '}') {
+        if (m_p != m_end && *m_p == close) {
             ++m_p;
-        } else {
-            while (true) {
-                if (m_p == m_end || *m_p != '"')
-                    return false;
-                const char* kb = nullptr;
-                const char* ke = nullptr;
-                bool escaped = false;
-                if (!string(&kb, &ke, &escaped))
-                    return false;
-                Key key{kb, size_t(ke - kb)};
-                if (escaped) {
-                    unescape(kb, ke, m_key);
-                    key = Key{m_key.data(), m_key.size()};
-                }
-                ws();
-                if (m_p == m_end || *m_p != ':')
-                    return false;
-                ++m_p;
-                ws();
-                if (!onMember(key))
-                    return false;
-                ++count;
-                ws();
-                if (m_p == m_end)
-                    return false;
-                if (*m_p == ',') {
-                    ++m_p;
-                    ws();
-                    continue;
-                }
-                if (*m_p != '}')
-                    return false;
-                ++m_p;
-                break;
-            }
+            --m_depth;
+            return true;
         }
-        --m_depth;
-        if (members)
+        while (true) {
+            if (!onElement())
+                return false;
+            ws();
+            if (m_p == m_end)
+                return false;
+            if (*m_p == ',') {
+                ++m_p;
+                ws();
+                continue;
+            }
+            if (*m_p != close)
+                return false;
+            ++m_p;
+            --m_depth;
+            return true;
+        }
+    }
+
+    // At '{'. Calls onMember(key) with the position at the member's value, which it must consume.
+    template <typename F>
+    bool object(F&& onMember, int* members) {
+        int count = 0;
+        const bool ok = elements('}', [&]() {
+            if (m_p == m_end || *m_p != '"')
+                return false;
+            const char* kb = nullptr;
+            const char* ke = nullptr;
+            bool escaped = false;
+            if (!string(&kb, &ke, &escaped))
+                return false;
+            Key key{kb, size_t(ke - kb)};
+            if (escaped) {
+                unescape(kb, ke, m_key);
+                key = Key{m_key.data(), m_key.size()};
+            }
+            ws();
+            if (m_p == m_end || *m_p != ':')
+                return false;
+            ++m_p;
+            ws();
+            if (!onMember(key))
+                return false;
+            ++count;
+            return true;
+        });
+        if (ok && members)
             *members = count;
-        return true;
+        return ok;
     }
 
     // At '['. Calls onElement() with the position at each element, which it must consume.
     template <typename F>
     bool array(F&& onElement) {
-        if (++m_depth > kMaxDepth)
-            return false;
-        ++m_p;
-        ws();
-        if (m_p != m_end && *m_p == ']') {
-            ++m_p;
-        } else {
-            while (true) {
-                if (!onElement())
-                    return false;
-                ws();
-                if (m_p == m_end)
-                    return false;
-                if (*m_p == ',') {
-                    ++m_p;
-                    ws();
-                    continue;
-                }
-                if (*m_p != ']')
-                    return false;
-                ++m_p;
-                break;
-            }
-        }
-        --m_depth;
-        return true;
+        return elements(']', onElement);
     }
 
     bool at(char c) const {
         return m_p != m_end && *m_p == c;
     }
 
-    // Typed reads with the conversion rules of the reference reader.
-    bool readInt(qint32* out) {
+    // Conversions of a value with the rules of the toolkit path.
+    static qint32 intOf(const Value& v) {
+        return v.kind == Number ? int32Of(v.number) : 0;
+    }
+    static qint64 clockOf(const Value& v) {
+        const double d = v.kind == Number ? v.number : 0.0;
+        // Whole values in the exact range of a double need no text round trip.
+        return (std::trunc(d) == d && std::fabs(d) < 9007199254740992.0) ? qint64(d) : serverTimeOf(d);
+    }
+    QString textOf(const Value& v) {
+        return v.kind == String ? sharedText(v) : QString();
+    }
+    static bool trueOf(const Value& v) {
+        return v.kind == True;
+    }
+
+    // Reads any value into *out through one of the conversions.
+    template <typename T, typename Convert>
+    bool readAs(T* out, Convert&& convert) {
         Value v;
-        if (!value(&v))
+        if (!value(&v)) {
             return false;
-        *out = v.kind == Number ? int32Of(v.number) : 0;
+        }
+        *out = convert(v);
         return true;
     }
-    bool readInt16(qint16* out) {
-        qint32 n = 0;
-        if (!readInt(&n))
-            return false;
-        *out = low16(n);
-        return true;
-    }
-    bool readSec(qint32* out) {
-        qint32 n = 0;
-        if (!readInt(&n))
-            return false;
-        *out = secOf(n);
-        return true;
-    }
-    bool readBool(bool* out) {
-        Value v;
-        if (!value(&v))
-            return false;
-        *out = v.kind == True;
-        return true;
-    }
+
     QString text(const Value& v) {
         if (!v.escaped) {
             return QString::fromUtf8(v.begin, int(v.end - v.begin));
@@ -562,30 +549,6 @@ protected:
         unescape(v.begin, v.end, m_unescaped);
         return m_scratch->texts.get(m_unescaped.data(), m_unescaped.size());
     }
-    bool readStr(QString* out) {
-        Value v;
-        if (!value(&v))
-            return false;
-        *out = v.kind == String ? sharedText(v) : QString();
-        return true;
-    }
-    bool readId(QString* out) {
-        qint32 n = 0;
-        if (!readInt(&n))
-            return false;
-        *out = QString::number(n);
-        return true;
-    }
-    bool readServerTime(qint64* out) {
-        Value v;
-        if (!value(&v))
-            return false;
-        const double d = v.kind == Number ? v.number : 0.0;
-        // Whole values in the exact range of a double need no text round trip.
-        *out = (std::trunc(d) == d && std::fabs(d) < 9007199254740992.0) ? qint64(d) : serverTimeOf(d);
-        return true;
-    }
-
     // A decimal number in a string, single precision. Plain short decimals are computed directly
     // (an integer mantissa divided by an exact power of ten rounds correctly); anything else goes
     // through the reference conversion.
