@@ -31,10 +31,10 @@ private:
     std::string m_dataText;  // the decoded "data" text of the draw event being read
 
     // Reads the member with this key into its field; `special` reads the members whose rule needs
-    // more than their own value. Unknown keys are skipped.
+    // more than their own value. Unknown keys are skipped. `next` is the search hint of the object.
     template <typename Item, typename Special>
-    bool member(Item& item, const Key& k, Special&& special) {
-        const Field<Item>* f = findField<Item>(k.s, k.n);
+    bool member(Item& item, const Key& k, size_t* next, Special&& special) {
+        const Field<Item>* f = findField<Item>(k.s, k.n, next);
         if (!f) {
             return skip();
         }
@@ -72,12 +72,12 @@ private:
     }
 
     template <typename Item>
-    bool recordMember(Item& item, const Key& k) {
-        return member(item, k, [this](const Field<Item>&) { return skip(); });
+    bool recordMember(Item& item, const Key& k, size_t* next) {
+        return member(item, k, next, [this](const Field<Item>&) { return skip(); });
     }
 
-    bool recordMember(_DrawItem& item, const Key& k) {
-        return member(item, k, [this, &item](const Field<_DrawItem>& f) {
+    bool recordMember(_DrawItem& item, const Key& k, size_t* next) {
+        return member(item, k, next, [this, &item](const Field<_DrawItem>& f) {
             Value v;
             if (!value(&v)) {
                 return false;
@@ -107,7 +107,8 @@ private:
             auto item = std::make_shared<Item>();
             setMissingValues(*item);
             int members = 0;
-            if (!object([&](const Key& k) { return recordMember(*item, k); }, &members)) {
+            size_t next = 0;
+            if (!object([&](const Key& k) { return recordMember(*item, k, &next); }, &members)) {
                 return false;
             }
             if (members == 0) {
@@ -174,7 +175,7 @@ private:
             [&](const Key& k) {
                 for (int i = 0; i < shape.count; ++i) {
                     const ShapeField& f = shape.fields[i];
-                    if (!k.is(f.key, size_t(f.length))) {
+                    if (!sameKey(f.key, f.length, k.s, k.n)) {
                         continue;
                     }
                     if (double* c = values->coordinate(f.part)) {
@@ -195,10 +196,11 @@ private:
     bool drawData(_DrawData& d, int* members) {
         Value page;
         Value draw;
+        size_t next = 0;
         std::vector<QPointF>& points = m_scratch->points;
         const bool parsed = object(
             [&](const Key& k) {
-                return member(d, k, [&](const Field<_DrawData>& f) {
+                return member(d, k, &next, [&](const Field<_DrawData>& f) {
                     if (f.rule == Rule::Page) {
                         return value(&page);
                     }
@@ -296,7 +298,8 @@ private:
     };
 
     bool datasMember(Datas& d, const Key& k) {
-        auto record = [this](auto& item, const Key& key) { return recordMember(item, key); };
+        size_t next = 0;
+        auto record = [this, &next](auto& item, const Key& key) { return recordMember(item, key, &next); };
         if (k.is("template", 8)) {
             return fresh(&d.templ, record);
         }

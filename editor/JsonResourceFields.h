@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <iterator>
 
 #include "JsonResourceParse.h"
 #include "ResourceItem.h"
@@ -290,12 +291,33 @@ constexpr bool ascending(const Field<Item> (&fields)[N]) {
     return true;
 }
 
-// The field of `Item` with this key, or null.
+// Keys are short: compared in line, the first byte sorting out most candidates.
+inline bool sameKey(const char* a, int length, const char* key, size_t n) {
+    if (size_t(length) != n || n == 0 || a[0] != key[0]) {
+        return n == 0 && length == 0;
+    }
+    for (size_t i = 1; i < n; ++i) {
+        if (a[i] != key[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The field of `Item` with this key, or null. The search starts at `*next`: keys mostly come in the
+// table's order (always in files this program wrote), so the field after the last one found is tried
+// first.
 template <typename Item>
-const Field<Item>* findField(const char* key, size_t n) {
-    for (const Field<Item>& f : Record<Item>::fields) {
-        if (size_t(f.length) == n && std::memcmp(f.key, key, n) == 0) {
-            return &f;
+const Field<Item>* findField(const char* key, size_t n, size_t* next) {
+    const Field<Item>* const fields = Record<Item>::fields;
+    constexpr size_t count = std::size(Record<Item>::fields);
+    if (*next < count && sameKey(fields[*next].key, fields[*next].length, key, n)) {
+        return &fields[(*next)++];
+    }
+    for (size_t i = 0; i < count; ++i) {
+        if (sameKey(fields[i].key, fields[i].length, key, n)) {
+            *next = i + 1;
+            return &fields[i];
         }
     }
     return nullptr;
@@ -441,7 +463,7 @@ bool visitEventList(Meta& meta, int index, F&& f) {
 // The index of the event list with this key, or -1.
 inline int eventListOf(const char* key, size_t n) {
     for (int i = 0; i < EventListCount; ++i) {
-        if (size_t(keyLength(kEventListKeys[i])) == n && std::memcmp(kEventListKeys[i], key, n) == 0) {
+        if (sameKey(kEventListKeys[i], keyLength(kEventListKeys[i]), key, n)) {
             return i;
         }
     }

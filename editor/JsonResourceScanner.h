@@ -106,7 +106,13 @@ protected:
         bool is(const char* lit, size_t len) const { return n == len && memcmp(s, lit, len) == 0; }
     };
 
-    void ws() {
+    // Compact text has no white space: one test in line settles the common case.
+    Q_ALWAYS_INLINE void ws() {
+        if (m_p == m_end || static_cast<unsigned char>(*m_p) <= ' ') {
+            skipSpace();
+        }
+    }
+    void skipSpace() {
         while (m_p != m_end && (*m_p == ' ' || *m_p == '\n' || *m_p == '\r' || *m_p == '\t')) {
             ++m_p;
         }
