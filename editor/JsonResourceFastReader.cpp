@@ -38,7 +38,7 @@ private:
         if (!f) {
             return skip();
         }
-        if (f->rule == Rule::DrawData || f->rule == Rule::Page || f->rule == Rule::Shape) {
+        if (isSpecial(f->rule)) {
             return special(*f);
         }
         Value v;

@@ -138,9 +138,8 @@ char* writeFixed(char* out, double v, int decimals) {
 }
 
 // Serializes a whole tree straight into compact JSON text. It produces exactly the bytes that the
-// per-record writers below would give through QJsonDocument (keys in the same ascending order, the
-// same escaping and number forms), without building a QJsonObject per record, which dominated the
-// time of writing a long class.
+// record writers give through QJsonDocument (keys in the same ascending order, the same escaping and
+// number forms).
 class DocumentWriter {
 public:
     TextBuffer m_out;

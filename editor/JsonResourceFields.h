@@ -27,6 +27,11 @@ enum class Rule : quint8 {
     Shape,     // the geometry: points, or a shape whose members depend on the type
 };
 
+// The rules whose member needs more than its own value; each path reads and writes them itself.
+constexpr bool isSpecial(Rule rule) {
+    return rule == Rule::DrawData || rule == Rule::Page || rule == Rule::Shape;
+}
+
 constexpr int keyLength(const char* key) {
     int n = 0;
     while (key[n] != '\0') {

@@ -7,8 +7,6 @@
 #include <QJsonDocument>
 #include <QJsonValue>
 
-#include <type_traits>
-
 #include "FLog.h"
 #include "JsonResourceFields.h"
 #include "JsonResourceParse.h"
@@ -54,7 +52,7 @@ void readFields(const QJsonObject& o, Item& item, Special&& special) {
         }
     }
     for (const Field<Item>& f : Record<Item>::fields) {
-        if (f.rule == Rule::DrawData || f.rule == Rule::Page || f.rule == Rule::Shape) {
+        if (isSpecial(f.rule)) {
             special(f, o.value(keyOf(f.key, f.length)));
         }
     }
@@ -97,9 +95,6 @@ void writeFields(const Item& item, bool typed, QJsonObject& o, Special&& special
         }
     }
 }
-
-auto noSpecialRead = [](const auto&, const QJsonValue&) {};
-auto noSpecialWrite = [](const auto&, QLatin1String, QJsonObject&) {};
 
 void readShape(const QJsonObject& shapeObject, const Shape& shape, _DrawData& data) {
     ShapeValues values;
