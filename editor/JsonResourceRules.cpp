@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 
 #include <log4cplus/logger.h>
 #include <log4cplus/loggingmacros.h>
@@ -14,26 +13,6 @@
 #include "FLog.h"
 
 namespace MetaJson {
-
-qint32 int32Of(double d) {
-    if (!std::isfinite(d) || std::trunc(d) != d || d < double(std::numeric_limits<qint32>::min()) ||
-        d > double(std::numeric_limits<qint32>::max())) {
-        return 0;
-    }
-    return qint32(d);
-}
-
-qint16 low16(qint32 v) {
-    const quint16 bits = quint16(quint32(v) & 0xFFFFu);
-    return bits >= 0x8000u ? qint16(int(bits) - 0x10000) : qint16(bits);
-}
-
-// Seconds beyond the 32-bit millisecond range saturate rather than wrap, so that such an event stays
-// after every real one instead of jumping before them.
-qint32 secOf(qint32 seconds) {
-    const qint64 ms = qint64(seconds) * 1000;
-    return qint32(qBound<qint64>(std::numeric_limits<qint32>::min(), ms, std::numeric_limits<qint32>::max()));
-}
 
 // Non-finite values would poison the geometry of the views, so they count as not a number.
 double numTextOf(const QString& text) {
@@ -57,10 +36,6 @@ qint32 idNumber(const QString& text) {
     bool ok = false;
     const qint32 n = text.toInt(&ok, 10);
     return ok ? n : 0;
-}
-
-bool pageIsText(qint16 type) {
-    return type == 2 || type == 3 || type == 4 || type == 5 || type == 9;
 }
 
 qint32 toInt32(const QJsonValue& v) {
