@@ -64,8 +64,10 @@ private:
             case Rule::Id:
                 item.*(f->text) = QString::number(intOf(v));
                 break;
-            default:
+            case Rule::Clock:
                 item.*(f->i64) = clockOf(v);
+                break;
+            default:  // the special rules, handled above
                 break;
         }
         return true;
