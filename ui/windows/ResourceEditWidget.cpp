@@ -88,8 +88,7 @@ QDateTimeEdit* makeTimeEdit(QWidget* parent, const char* name) {
 
 }  // namespace
 
-ResourceEditWidget::ResourceEditWidget(QWidget* parent)
-    : BaseDialog(parent), m_state(std::make_shared<TaskRunState>(QUuid::createUuid().toString())) {
+ResourceEditWidget::ResourceEditWidget(QWidget* parent) : TaskWindow(TaskType::Cut, parent) {
     setupForm();
     m_notice = new CSuspensionWidget(this);
     m_notice->hide();
@@ -301,45 +300,12 @@ void ResourceEditWidget::setupSegmentTable() {
 
 // --- TaskInterface ---------------------------------------------------------------------------
 
-QString ResourceEditWidget::taskId() {
-    return m_state->id();
-}
-
-int ResourceEditWidget::taskType() {
-    return TaskType::Cut;
-}
-
 QString ResourceEditWidget::sourceName() {
     return m_source_path.section(QLatin1Char('/'), -1);
 }
 
 QString ResourceEditWidget::sourceToolTip() {
     return m_source_path.section(QLatin1Char('/'), -1);
-}
-
-QString ResourceEditWidget::outputPath() {
-    return m_state->outputPath();
-}
-
-int ResourceEditWidget::status() {
-    return m_state->status();
-}
-
-void ResourceEditWidget::setStatus(int status) {
-    m_state->setStatus(status);
-}
-
-qint64 ResourceEditWidget::timeConsume() {
-    return m_state->timeConsume();
-}
-
-void ResourceEditWidget::setObserver(TaskInterfaceObserver* observer) {
-    m_state->setObserver(observer);
-}
-
-void ResourceEditWidget::cancelTask() {
-    FLOG(FLOG_INFO, "cancel cut task.");
-    m_state->requestCancel();
 }
 
 bool ResourceEditWidget::startTask() {

@@ -9,8 +9,7 @@
 #include <QVector>
 #include <memory>
 
-#include "BaseDialog.h"
-#include "TaskInterface.h"
+#include "TaskWindow.h"
 #include "VideoFrameTimes.h"
 
 class CSuspensionWidget;
@@ -23,27 +22,18 @@ class QLabel;
 class QPushButton;
 class QTableWidget;
 class QWidget;
-class TaskRunState;
 class TemplateInterface;
 class TimeTipLabel;
 
-class ResourceEditWidget : public BaseDialog, public TaskInterface, public CancellableTask {
+class ResourceEditWidget : public TaskWindow {
     Q_OBJECT
 public:
     explicit ResourceEditWidget(QWidget* parent = nullptr);
     ~ResourceEditWidget() override;
 
-    QString taskId() override;
-    int taskType() override;
     QString sourceName() override;
     QString sourceToolTip() override;
-    QString outputPath() override;
-    int status() override;
-    void setStatus(int status) override;
-    qint64 timeConsume() override;
     bool startTask() override;
-    void cancelTask() override;
-    void setObserver(TaskInterfaceObserver* observer) override;
 
     // The session of the open package (null while empty).
     std::shared_ptr<DataWrapper> session() const { return m_data_wrapper; }
@@ -128,7 +118,6 @@ private:
     QPushButton* m_sure_btn = nullptr;
 
     CSuspensionWidget* m_notice = nullptr;
-    std::shared_ptr<TaskRunState> m_state;  // id, status, output path, times, observer
     QString m_source_path;
     std::shared_ptr<DataWrapper> m_data_wrapper;
     TemplateInterface* m_template_interface = nullptr;

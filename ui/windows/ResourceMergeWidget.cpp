@@ -74,16 +74,10 @@ void prependWhiteboardReset(const std::shared_ptr<DataWrapper>& session) {
 
 }  // namespace
 
-ResourceMergeWidget::ResourceMergeWidget(QWidget* parent)
-    : BaseDialog(parent), m_state(std::make_shared<TaskRunState>(QUuid::createUuid().toString())) {
+ResourceMergeWidget::ResourceMergeWidget(QWidget* parent) : TaskWindow(TaskType::Merge, parent) {
     setupForm();
     QMetaObject::connectSlotsByName(this);
     refresh();
-}
-
-ResourceMergeWidget::~ResourceMergeWidget() {
-    // A running worker keeps its own sessions and state; from now on it reports to nobody.
-    m_state->setObserver(nullptr);
 }
 
 void ResourceMergeWidget::setupForm() {
@@ -188,14 +182,6 @@ void ResourceMergeWidget::setupForm() {
 
 // --- TaskInterface ---------------------------------------------------------------------------
 
-QString ResourceMergeWidget::taskId() {
-    return m_state->id();
-}
-
-int ResourceMergeWidget::taskType() {
-    return TaskType::Merge;
-}
-
 QString ResourceMergeWidget::sourceName() {
     return tr("%1 files").arg(m_file_list.size());
 }
@@ -215,22 +201,6 @@ QString ResourceMergeWidget::outputPath() {
         m_state->reserveOutput(path);
     }
     return path;
-}
-
-int ResourceMergeWidget::status() {
-    return m_state->status();
-}
-
-void ResourceMergeWidget::setStatus(int status) {
-    m_state->setStatus(status);
-}
-
-qint64 ResourceMergeWidget::timeConsume() {
-    return m_state->timeConsume();
-}
-
-void ResourceMergeWidget::setObserver(TaskInterfaceObserver* observer) {
-    m_state->setObserver(observer);
 }
 
 OutputOptionsSnapshot ResourceMergeWidget::optionsSnapshot() const {
@@ -255,11 +225,6 @@ QStringList ResourceMergeWidget::tableOrder() const {
         }
     }
     return paths;
-}
-
-void ResourceMergeWidget::cancelTask() {
-    FLOG(FLOG_INFO, "cancel merge task.");
-    m_state->requestCancel();
 }
 
 bool ResourceMergeWidget::startTask() {

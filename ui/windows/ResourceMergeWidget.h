@@ -6,18 +6,16 @@
 #include <QStringList>
 #include <memory>
 
-#include "BaseDialog.h"
-#include "TaskInterface.h"
+#include "TaskWindow.h"
 
 class OutputOptionSetting;
 class QLabel;
 class QPushButton;
 class QTableWidget;
 class QTableWidgetItem;
-class TaskRunState;
 struct OutputOptionsSnapshot;
 
-class ResourceMergeWidget : public BaseDialog, public TaskInterface, public CancellableTask {
+class ResourceMergeWidget : public TaskWindow {
     Q_OBJECT
 public:
     // Largest total size of the listed packages, in bytes (5 GiB).
@@ -26,19 +24,12 @@ public:
     static constexpr int kDurationColumn = 2;
 
     explicit ResourceMergeWidget(QWidget* parent = nullptr);
-    ~ResourceMergeWidget() override;
 
-    QString taskId() override;
-    int taskType() override;
     QString sourceName() override;
     QString sourceToolTip() override;
+    // The name the row shows is reserved as soon as the row asks for it.
     QString outputPath() override;
-    int status() override;
-    void setStatus(int status) override;
-    qint64 timeConsume() override;
     bool startTask() override;
-    void cancelTask() override;
-    void setObserver(TaskInterfaceObserver* observer) override;
 
     QStringList fileList() const { return m_file_list; }
     OutputOptionSetting* outputOptions() const { return m_output_option; }
@@ -83,7 +74,6 @@ private:
     QPushButton* m_sure_btn = nullptr;
 
     QStringList m_file_list;
-    std::shared_ptr<TaskRunState> m_state;  // id, status, output path, times, observer
     OutputOptionSetting* m_output_option = nullptr;
     int m_drag_row = -1;  // row pressed for a reorder drag
     QPoint m_drag_start;

@@ -1,22 +1,16 @@
 #define FLOG_SOURCE "export/VRK2Mp4Widget"
 #include "VRK2Mp4Widget.h"
 
-#include <QCoreApplication>
-#include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPointer>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QStandardPaths>
-#include <QUuid>
 #include <QVBoxLayout>
-
-#include <mutex>
 
 #include "CSettings.h"
 #include "FLog.h"
@@ -137,22 +131,14 @@ void VRK2Mp4WidgetForm::setupUi(QDialog* form) {
     QMetaObject::connectSlotsByName(form);
 }
 
-VRK2Mp4Widget::VRK2Mp4Widget(QWidget* parent) : BaseDialog(parent) {
+VRK2Mp4Widget::VRK2Mp4Widget(QWidget* parent)
+    : TaskWindow(TaskType::Convert, parent, TaskStatus::Converting, TaskRunState::FailedTime::Elapsed) {
     m_form.setupUi(this);
-    m_id = QUuid::createUuid().toString();
 }
 
 VRK2Mp4Widget::~VRK2Mp4Widget() {
     // Releasing the exporter stops the recording and its use of the GL context.
     m_exporter.reset();
-}
-
-QString VRK2Mp4Widget::taskId() {
-    return m_id;
-}
-
-int VRK2Mp4Widget::taskType() {
-    return TaskType::Convert;
 }
 
 QString VRK2Mp4Widget::sourceName() {
@@ -167,41 +153,21 @@ QString VRK2Mp4Widget::outputPath() {
     return m_form.lineEditFileOutputPath->text();
 }
 
-int VRK2Mp4Widget::status() {
-    return m_status;
-}
-
-void VRK2Mp4Widget::setStatus(int status) {
-    m_status = status;
-}
-
-qint64 VRK2Mp4Widget::timeConsume() {
-    if (!m_start_time.isValid()) {
-        return 0;
-    }
-    if (m_status == TaskStatus::Converting) {
-        return m_start_time.msecsTo(QDateTime::currentDateTime());
-    }
-    if ((m_status == TaskStatus::Finished || m_status == TaskStatus::Failed) && m_end_time.isValid()) {
-        return m_start_time.msecsTo(m_end_time);
-    }
-    return 0;
-}
-
 bool VRK2Mp4Widget::startTask() {
     // The exporter's reports are connected when it is made (a short video may end before the main
     // window adopts the task); a conversion that has already ended is reported now.
-    if (m_observer && m_status != TaskStatus::Converting) {
-        m_observer->onStatusChange(m_id, m_status);
-        if (m_status == TaskStatus::Failed) {
-            m_observer->onFinish(m_id, false, FinishReason::ConvertFail);
+    const int status = m_state->status();
+    if (status != TaskStatus::Converting) {
+        m_state->reportStatus(status);
+        if (status == TaskStatus::Failed) {
+            m_state->reportFinish(false, FinishReason::ConvertFail);
         }
     }
     return true;
 }
 
 void VRK2Mp4Widget::cancelTask() {
-    if (m_status != TaskStatus::Converting || !m_exporter) {
+    if (m_state->status() != TaskStatus::Converting || !m_exporter) {
         return;
     }
     FLOG(FLOG_INFO, "cancel convert task.");
@@ -214,16 +180,10 @@ void VRK2Mp4Widget::cancelTask() {
     connect(releaser, &QObject::destroyed, [exporter]() mutable { exporter.reset(); });
     releaser->deleteLater();
     m_failed = true;
-    m_status = TaskStatus::Failed;
-    m_end_time = QDateTime::currentDateTime();
-    if (m_observer) {
-        m_observer->onStatusChange(m_id, TaskStatus::Failed);
-        m_observer->onFinish(m_id, false, FinishReason::Cancelled);
-    }
-}
-
-void VRK2Mp4Widget::setObserver(TaskInterfaceObserver* observer) {
-    m_observer = observer;
+    m_state->markEnd();
+    m_state->setStatus(TaskStatus::Failed);
+    m_state->reportStatus(TaskStatus::Failed);
+    m_state->reportFinish(false, FinishReason::Cancelled);
 }
 
 void VRK2Mp4Widget::on_closeBtn_clicked() {
@@ -231,10 +191,7 @@ void VRK2Mp4Widget::on_closeBtn_clicked() {
 }
 
 void VRK2Mp4Widget::reject() {
-    if (m_load_loop) {
-        m_load_abandoned = true;
-        m_load_loop->exit(-1);
-    }
+    m_load_wait.abandon();
     BaseDialog::reject();
 }
 
@@ -266,15 +223,6 @@ void VRK2Mp4Widget::on_pushButtonSelect_clicked() {
 void VRK2Mp4Widget::showWarning(const QString& text) {
     VRKMessageBox::showMessage(false, text, tr("Warning"), true);
 }
-
-namespace {
-// Hand-off between the package read (on its worker) and the loading page's local event loop.
-struct ReadState {
-    std::atomic<bool> done{false};
-    std::atomic<int> code{0};
-    QEventLoop* loop = nullptr;  // touched on the GUI thread only
-};
-}  // namespace
 
 void VRK2Mp4Widget::on_pushButtonConvert_clicked() {
     if (m_form.lineEditFile->text().isEmpty()) {
@@ -309,45 +257,31 @@ void VRK2Mp4Widget::on_pushButtonConvert_clicked() {
     m_exporter = std::make_shared<VRK2Mp4>();
     m_exporter->prepare(param);
     m_failed = false;
-    connect(m_exporter.get(), &VRK2Mp4::signalProgressValueChange, this, [this](float value) {
-        if (m_observer) {
-            m_observer->onProgressValueChange(m_id, value);
-        }
-    });
+    connect(m_exporter.get(), &VRK2Mp4::signalProgressValueChange, this,
+            [this](float value) { m_state->reportProgress(value); });
     connect(m_exporter.get(), &VRK2Mp4::signalConvertFailed, this, &VRK2Mp4Widget::onConvertFailed,
             Qt::QueuedConnection);
     connect(m_exporter.get(), &VRK2Mp4::signalConvertFinished, this, &VRK2Mp4Widget::onConvertFinished,
             Qt::QueuedConnection);
 
-    QEventLoop loop;
-    auto state = std::make_shared<ReadState>();
-    const qint16 opened = m_exporter->openPackage(m_form.lineEditFile->text(), [state](int code) {
-        state->code = code;
-        state->done = true;
-        // Ends the loop from the GUI thread; when the loop has not started yet, the flag is enough.
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [state] {
-                if (state->loop) {
-                    state->loop->exit(state->code);
-                }
-            },
-            Qt::QueuedConnection);
-    });
-    m_load_abandoned = false;
+    // The code the read ends with is not examined: a package that could not be read makes the
+    // conversion's start fail.
+    int opened = -1;
+    const QString package = m_form.lineEditFile->text();
+    waitForRead(
+        [this, &opened, &package](std::function<void(int)> done) {
+            opened = m_exporter->openPackage(package, std::move(done));
+            return opened;
+        },
+        [this]() {
+            m_form.stackedWidget->setCurrentWidget(m_form.page_2);
+            m_form.indicator->startAnimation();
+        },
+        &m_load_wait);
     if (opened == 0) {
-        m_form.stackedWidget->setCurrentWidget(m_form.page_2);
-        m_form.indicator->startAnimation();
-        if (!state->done) {
-            state->loop = &loop;
-            m_load_loop = &loop;
-            loop.exec();
-            m_load_loop = nullptr;
-            state->loop = nullptr;
-        }
         m_form.indicator->stopAnimation();
     }
-    if (m_load_abandoned) {
+    if (m_load_wait.abandoned()) {
         // The window was closed while it loaded: no conversion, no task.
         disconnect(m_exporter.get(), nullptr, this, nullptr);
         m_exporter.reset();
@@ -361,13 +295,10 @@ void VRK2Mp4Widget::on_pushButtonConvert_clicked() {
     } else {
         code = m_exporter->startConvert(m_form.lineEditFileOutputPath->text());
         if (code == 0) {
-            m_status = TaskStatus::Converting;
-            m_start_time = QDateTime::currentDateTime();
-            m_end_time = QDateTime();
+            m_state->markStart();
+            m_state->setStatus(TaskStatus::Converting);
             accept();
-            if (m_observer) {
-                m_observer->onStatusChange(m_id, TaskStatus::Converting);
-            }
+            m_state->reportStatus(TaskStatus::Converting);
             return;
         }
         if (code == 6) {
@@ -383,21 +314,17 @@ void VRK2Mp4Widget::onConvertFailed(int code) {
     // The recorder has logged the cause; the task row shows it as a failed conversion.
     Q_UNUSED(code);
     m_failed = true;
-    m_status = TaskStatus::Failed;
-    m_end_time = QDateTime::currentDateTime();
-    if (m_observer) {
-        m_observer->onStatusChange(m_id, TaskStatus::Failed);
-        m_observer->onFinish(m_id, false, FinishReason::ConvertFail);
-    }
+    m_state->markEnd();
+    m_state->setStatus(TaskStatus::Failed);
+    m_state->reportStatus(TaskStatus::Failed);
+    m_state->reportFinish(false, FinishReason::ConvertFail);
 }
 
 void VRK2Mp4Widget::onConvertFinished() {
     if (m_failed) {
         return;
     }
-    m_status = TaskStatus::Finished;
-    m_end_time = QDateTime::currentDateTime();
-    if (m_observer) {
-        m_observer->onStatusChange(m_id, TaskStatus::Finished);
-    }
+    m_state->markEnd();
+    m_state->setStatus(TaskStatus::Finished);
+    m_state->reportStatus(TaskStatus::Finished);
 }

@@ -1,16 +1,12 @@
 #pragma once
 // The window in which the user sets up the conversion of one package into an MP4 and, once the
 // conversion runs, the task the main window lists for it.
-#include <QDateTime>
 #include <QString>
 
-#include <atomic>
 #include <memory>
 
-#include "BaseDialog.h"
-#include "TaskInterface.h"
+#include "TaskWindow.h"
 
-class QEventLoop;
 class QGridLayout;
 class QLabel;
 class QLineEdit;
@@ -48,23 +44,21 @@ struct VRK2Mp4WidgetForm {
     void setupUi(QDialog* form);
 };
 
-class VRK2Mp4Widget : public BaseDialog, public TaskInterface, public CancellableTask {
+// Converting from construction on: the conversion runs before the main window adopts the task.
+// A failed conversion keeps the time it ran.
+class VRK2Mp4Widget : public TaskWindow {
     Q_OBJECT
 public:
     explicit VRK2Mp4Widget(QWidget* parent = nullptr);
     ~VRK2Mp4Widget() override;
 
-    QString taskId() override;
-    int taskType() override;
     QString sourceName() override;
     QString sourceToolTip() override;
+    // The path of the form.
     QString outputPath() override;
-    int status() override;
-    void setStatus(int status) override;
-    qint64 timeConsume() override;
     bool startTask() override;
+    // Stops the recording; the task ends at once as cancelled.
     void cancelTask() override;
-    void setObserver(TaskInterfaceObserver* observer) override;
 
     VRK2Mp4WidgetForm* form() { return &m_form; }
     // Closing (close button, Escape) while the package loads also abandons the conversion.
@@ -84,12 +78,6 @@ private:
 
     VRK2Mp4WidgetForm m_form;
     std::shared_ptr<VRK2Mp4> m_exporter;
-    std::atomic<int> m_status{TaskStatus::Converting};
-    TaskInterfaceObserver* m_observer = nullptr;
-    QString m_id;
-    QDateTime m_start_time;
-    QDateTime m_end_time;
     bool m_failed = false;
-    QEventLoop* m_load_loop = nullptr;  // the loading page's wait, while it runs
-    bool m_load_abandoned = false;
+    ReadWaitAbort m_load_wait;  // the loading page's wait
 };

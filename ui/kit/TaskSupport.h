@@ -1,23 +1,29 @@
 #pragma once
-// Pieces the cut and merge task windows share: the state a task's worker and its window both use,
-// the registry of running workers, the wait for a package read and the output path rule.
+// Pieces the task windows share: the state a task's worker and its window both use, the registry
+// of running workers, the wait for a package read and the output path rule.
 #include <QDateTime>
-#include <mutex>
 #include <QString>
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <vector>
 
+#include "TaskInterface.h"
+
 class DataWrapper;
-class TaskInterfaceObserver;
+class QEventLoop;
 
 // What a task's worker reports through and writes to. The window and its worker each hold it, so a
 // window deleted while its worker runs leaves the worker with valid state; the window's destructor
 // only cuts the observer off.
 class TaskRunState {
 public:
-    explicit TaskRunState(const QString& id);
+    // Whether a failed task reports the time it ran (start to end) or 0.
+    enum class FailedTime { Zero, Elapsed };
+
+    explicit TaskRunState(const QString& id, int initialStatus = TaskStatus::Wait,
+                          FailedTime failedTime = FailedTime::Zero);
 
     QString id() const { return m_id; }
     int status() const { return m_status.load(); }
@@ -43,16 +49,23 @@ public:
     void addCancelTarget(const std::shared_ptr<DataWrapper>& session);
     void requestCancel();
     bool cancelRequested() const { return m_cancel_requested.load(); }
+    // A start forgets the end of an earlier run.
     void markStart();
     void markEnd();
-    // Converting: start to now; Finished: start to end; otherwise 0.
+    // Converting: start to now; Finished (and Failed, with FailedTime::Elapsed): start to end;
+    // otherwise 0.
     qint64 timeConsume() const;
 
 private:
     const QString m_id;
+    const FailedTime m_failed_time;
     std::atomic<int> m_status;
-    mutable std::mutex m_mutex;
+    // Held while a report runs, so that the window's destructor cannot cut the observer off in the
+    // middle of one. Recursive and apart from m_mutex: an observer on the reporting thread is called
+    // directly and may ask the task for its output path, its times or its end at once.
+    mutable std::recursive_mutex m_observer_mutex;
     TaskInterfaceObserver* m_observer = nullptr;
+    mutable std::mutex m_mutex;  // everything below
     QString m_output_path;
     QString m_reserved_path;
     QDateTime m_start_time;
@@ -70,10 +83,34 @@ int runningCount();
 bool waitForAll(int timeoutMs = -1);
 }  // namespace TaskWorkers
 
-// Starts the session's read and waits for its completion in a local event loop on the calling
-// thread. The completion may come before the loop starts; the wait ends in that case as well.
-// `whileWaiting` runs after the read has been started and before the wait (spinner, disabling).
-// Returns the read's immediate failure code, or the completion code (0 success).
+// Lets the GUI end a running read wait early (its window was closed while the package loads).
+// Used on the thread that waits only.
+class ReadWaitAbort {
+public:
+    // Ends the wait that runs now, if any; the wait then returns kAbandoned.
+    void abandon();
+    // True once a running wait was abandoned.
+    bool abandoned() const { return m_abandoned; }
+
+    static constexpr int kAbandoned = -3;
+
+private:
+    friend int waitForRead(const std::function<int(std::function<void(int)>)>&, const std::function<void()>&,
+                           ReadWaitAbort*);
+    QEventLoop* m_loop = nullptr;
+    bool m_abandoned = false;
+};
+
+// Starts a read through `start` (which hands the completion callback to the reader and returns the
+// reader's immediate code) and waits for its completion in a local event loop on the calling
+// thread. The completion may come from any thread, and before the loop starts; the wait ends in
+// that case as well. `whileWaiting` runs after the read has been started and before the wait
+// (spinner, disabling). Returns the immediate failure code, or the completion code (0 success), or
+// ReadWaitAbort::kAbandoned.
+int waitForRead(const std::function<int(std::function<void(int)>)>& start,
+                const std::function<void()>& whileWaiting = {}, ReadWaitAbort* abort = nullptr);
+
+// waitForRead for the read of a package into a session.
 int readPackageAndWait(const std::shared_ptr<DataWrapper>& session, const QString& path, bool keepEncrypt,
                        const std::function<void()>& whileWaiting = {});
 

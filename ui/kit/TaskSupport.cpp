@@ -1,52 +1,47 @@
-#define FLOG_SOURCE "editor/TaskSupport"
+#define FLOG_SOURCE "ui/TaskSupport"
 #include "TaskSupport.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QEventLoop>
-#include <mutex>
-#include <QPointer>
 #include <QThread>
 #include <condition_variable>
-#include <mutex>
 #include <thread>
 
 #include "CSettings.h"
 #include "DataWrapper.h"
 #include "FLog.h"
 #include "FileHandler.h"
-#include "TaskInterface.h"
 
-TaskRunState::TaskRunState(const QString& id) : m_id(id), m_status(TaskStatus::Wait) {}
+TaskRunState::TaskRunState(const QString& id, int initialStatus, FailedTime failedTime)
+    : m_id(id), m_failed_time(failedTime), m_status(initialStatus) {}
 
 void TaskRunState::setObserver(TaskInterfaceObserver* observer) {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    std::lock_guard<std::recursive_mutex> lock(m_observer_mutex);
     m_observer = observer;
 }
 
 bool TaskRunState::hasObserver() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    std::lock_guard<std::recursive_mutex> lock(m_observer_mutex);
     return m_observer != nullptr;
 }
 
-// The observer only posts to its own thread, so calling it under the lock is short; the lock keeps
-// the window's destructor from cutting the observer off in the middle of a report.
+// A report from another thread only posts to the observer's thread, so holding the lock is short.
 void TaskRunState::reportStatus(int status) {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    std::lock_guard<std::recursive_mutex> lock(m_observer_mutex);
     if (m_observer) {
         m_observer->onStatusChange(m_id, status);
     }
 }
 
 void TaskRunState::reportFinish(bool success, int reason) {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    std::lock_guard<std::recursive_mutex> lock(m_observer_mutex);
     if (m_observer) {
         m_observer->onFinish(m_id, success, reason);
     }
 }
 
 void TaskRunState::reportProgress(float value) {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    std::lock_guard<std::recursive_mutex> lock(m_observer_mutex);
     if (m_observer) {
         m_observer->onProgressValueChange(m_id, value);
     }
@@ -116,6 +111,7 @@ void TaskRunState::requestCancel() {
 void TaskRunState::markStart() {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_start_time = QDateTime::currentDateTime();
+    m_end_time = QDateTime();
 }
 
 void TaskRunState::markEnd() {
@@ -129,7 +125,9 @@ qint64 TaskRunState::timeConsume() const {
     if (status == TaskStatus::Converting && m_start_time.isValid()) {
         return m_start_time.msecsTo(QDateTime::currentDateTime());
     }
-    if (status == TaskStatus::Finished && m_start_time.isValid() && m_end_time.isValid()) {
+    const bool ended = status == TaskStatus::Finished ||
+                       (status == TaskStatus::Failed && m_failed_time == FailedTime::Elapsed);
+    if (ended && m_start_time.isValid() && m_end_time.isValid()) {
         return m_start_time.msecsTo(m_end_time);
     }
     return 0;
@@ -213,10 +211,17 @@ bool waitForAll(int timeoutMs) {
 
 }  // namespace TaskWorkers
 
-int readPackageAndWait(const std::shared_ptr<DataWrapper>& session, const QString& path, bool keepEncrypt,
-                       const std::function<void()>& whileWaiting) {
-    if (!session) {
-        return -1;
+void ReadWaitAbort::abandon() {
+    if (m_loop) {
+        m_abandoned = true;
+        m_loop->exit(kAbandoned);
+    }
+}
+
+int waitForRead(const std::function<int(std::function<void(int)>)>& start,
+                const std::function<void()>& whileWaiting, ReadWaitAbort* abort) {
+    if (abort) {
+        abort->m_abandoned = false;
     }
     auto wait = std::make_shared<ReadWait>();
     QEventLoop loop;
@@ -224,22 +229,22 @@ int readPackageAndWait(const std::shared_ptr<DataWrapper>& session, const QStrin
         std::lock_guard<std::mutex> lock(wait->mutex);
         wait->loop = &loop;
     }
-    const int started = session->readFile(
-        path,
-        [wait](int code) {
-            std::lock_guard<std::mutex> lock(wait->mutex);
-            wait->code = code;
-            wait->done = true;
-            // Posted, so it also ends a loop that has not started yet; a loop that is gone by then
-            // takes the posted call with it.
-            if (wait->loop) {
-                QMetaObject::invokeMethod(wait->loop, "quit", Qt::QueuedConnection);
-            }
-        },
-        keepEncrypt);
-    if (started != 0) {
+    const int started = start([wait](int code) {
+        std::lock_guard<std::mutex> lock(wait->mutex);
+        wait->code = code;
+        wait->done = true;
+        // Posted, so it also ends a loop that has not started yet; a loop that is gone by then
+        // takes the posted call with it.
+        if (wait->loop) {
+            QMetaObject::invokeMethod(wait->loop, "quit", Qt::QueuedConnection);
+        }
+    });
+    auto detach = [&wait]() {
         std::lock_guard<std::mutex> lock(wait->mutex);
         wait->loop = nullptr;
+    };
+    if (started != 0) {
+        detach();
         return started;
     }
     if (whileWaiting) {
@@ -251,11 +256,30 @@ int readPackageAndWait(const std::shared_ptr<DataWrapper>& session, const QStrin
         done = wait->done;
     }
     if (!done) {
+        if (abort) {
+            abort->m_loop = &loop;
+        }
         loop.exec();
+        if (abort) {
+            abort->m_loop = nullptr;
+        }
+    }
+    detach();
+    if (abort && abort->m_abandoned) {
+        return ReadWaitAbort::kAbandoned;
     }
     std::lock_guard<std::mutex> lock(wait->mutex);
-    wait->loop = nullptr;
     return wait->code;
+}
+
+int readPackageAndWait(const std::shared_ptr<DataWrapper>& session, const QString& path, bool keepEncrypt,
+                       const std::function<void()>& whileWaiting) {
+    if (!session) {
+        return -1;
+    }
+    return waitForRead(
+        [&](std::function<void(int)> done) { return session->readFile(path, std::move(done), keepEncrypt); },
+        whileWaiting);
 }
 
 QString composeOutputPath(const OutputOptionsSnapshot& options, const QString& sourcePath) {
