@@ -170,6 +170,8 @@ int MediaRecording::setUpVideo() {
     m_frame_duration = std::max<int64_t>(1, av_rescale_q(1, av_inv_q(rate), m_vin->time_base));
     m_video_start = m_vin->start_time != AV_NOPTS_VALUE ? m_vin->start_time : 0;
     MediaVideoSettings s;
+    // NV12 is what the exporter hands over and what x264 works in: such pictures need no conversion.
+    s.pix_fmt = AV_PIX_FMT_NV12;
     s.width = m_width;
     s.height = m_height;
     s.time_base = m_vin->time_base;
@@ -200,7 +202,7 @@ int MediaRecording::setUpVideo() {
         RLOG(MEDIA_LOG_ERROR, "out of memory");
         return RECORD_CODEC;
     }
-    m_enc_frame->format = AV_PIX_FMT_YUV420P;
+    m_enc_frame->format = AV_PIX_FMT_NV12;
     m_enc_frame->width = m_width;
     m_enc_frame->height = m_height;
     if (av_frame_get_buffer(m_enc_frame.get(), 0) < 0) {
@@ -489,7 +491,9 @@ int MediaRecording::waitForPicture(std::future<std::shared_ptr<_RGBAFrame>>& fut
              static_cast<long long>(time_ms), e.what());
         return RECORD_NO_PICTURE;
     }
-    if (!picture || !picture->data || picture->width <= 0 || picture->height <= 0) {
+    if (!picture || !picture->data || picture->width <= 0 || picture->height <= 0 ||
+        (picture->format != RGBA_FRAME_ARGB32 && picture->format != RGBA_FRAME_NV12) ||
+        (picture->format == RGBA_FRAME_NV12 && ((picture->width | picture->height) & 1))) {
         RLOG(MEDIA_LOG_ERROR, "empty picture for the frame at %lld ms", static_cast<long long>(time_ms));
         return RECORD_NO_PICTURE;
     }
@@ -503,25 +507,74 @@ int MediaRecording::encodePending() {
     }
     std::shared_ptr<_RGBAFrame> picture = std::move(m_pending);
     m_pending.reset();
-    return encodePicture(*picture, m_pending_pts);
+    return encodePicture(std::move(picture), m_pending_pts);
 }
 
-// Converts and encodes one painted picture with its frame's time.
-int MediaRecording::encodePicture(const _RGBAFrame& picture, int64_t pts) {
-    // 32-bit premultiplied ARGB in native byte order; reading it without alpha puts it over black.
-    m_to_yuv.reset(sws_getCachedContext(m_to_yuv.release(), picture.width, picture.height, AV_PIX_FMT_0RGB32,
-                                        m_width, m_height, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr,
+// Converts (where needed) and encodes one painted picture with its frame's time.
+int MediaRecording::encodePicture(std::shared_ptr<_RGBAFrame> picture, int64_t pts) {
+    const int w = picture->width;
+    const int h = picture->height;
+    const bool nv12 = picture->format == RGBA_FRAME_NV12;
+    if (nv12 && w == m_width && h == m_height) {
+        return encodeAsIs(std::move(picture), pts);
+    }
+    // 32-bit premultiplied ARGB in native byte order is read without alpha, which puts it over black.
+    m_to_yuv.reset(sws_getCachedContext(m_to_yuv.release(), w, h, nv12 ? AV_PIX_FMT_NV12 : AV_PIX_FMT_0RGB32,
+                                        m_width, m_height, AV_PIX_FMT_NV12, SWS_BILINEAR, nullptr, nullptr,
                                         nullptr));
     if (!m_to_yuv || av_frame_make_writable(m_enc_frame.get()) < 0) {
-        RLOG(MEDIA_LOG_ERROR, "cannot convert a %dx%d picture", picture.width, picture.height);
+        RLOG(MEDIA_LOG_ERROR, "cannot convert a %dx%d picture", w, h);
         return RECORD_CODEC;
     }
-    const uint8_t* planes[4] = {picture.data.get(), nullptr, nullptr, nullptr};
-    const int strides[4] = {picture.width * 4, 0, 0, 0};
-    sws_scale(m_to_yuv.get(), planes, strides, 0, picture.height, m_enc_frame->data, m_enc_frame->linesize);
+    uint8_t* data = picture->data.get();
+    const uint8_t* planes[4] = {data, nv12 ? data + size_t(w) * h : nullptr, nullptr, nullptr};
+    const int strides[4] = {nv12 ? w : w * 4, nv12 ? w : 0, 0, 0};
+    sws_scale(m_to_yuv.get(), planes, strides, 0, h, m_enc_frame->data, m_enc_frame->linesize);
     m_enc_frame->pts = pts;
     ++m_frame_count;
     return code(m_video.encode(m_enc_frame.get(), m_video_sink));
+}
+
+namespace {
+
+void releasePicture(void* opaque, uint8_t*) {
+    delete static_cast<std::shared_ptr<_RGBAFrame>*>(opaque);
+}
+
+}  // namespace
+
+// A picture already in the encoder's format and size goes in as it is: the frame refers to the
+// picture's bytes, and the picture lives until the encoder has let go of them.
+int MediaRecording::encodeAsIs(std::shared_ptr<_RGBAFrame> picture, int64_t pts) {
+    const int w = picture->width;
+    const int h = picture->height;
+    const size_t lumaSize = size_t(w) * h;
+    uint8_t* data = picture->data.get();
+    auto* owner = new std::shared_ptr<_RGBAFrame>(std::move(picture));
+    AVBufferRef* buffer =
+        av_buffer_create(data, lumaSize * 3 / 2, releasePicture, owner, AV_BUFFER_FLAG_READONLY);
+    if (!buffer) {
+        delete owner;
+        RLOG(MEDIA_LOG_ERROR, "out of memory");
+        return RECORD_CODEC;
+    }
+    FramePtr frame(av_frame_alloc());
+    if (!frame) {
+        av_buffer_unref(&buffer);  // lets the picture go
+        RLOG(MEDIA_LOG_ERROR, "out of memory");
+        return RECORD_CODEC;
+    }
+    frame->buf[0] = buffer;
+    frame->data[0] = data;
+    frame->data[1] = data + lumaSize;
+    frame->linesize[0] = w;
+    frame->linesize[1] = w;
+    frame->format = AV_PIX_FMT_NV12;
+    frame->width = w;
+    frame->height = h;
+    frame->pts = pts;
+    ++m_frame_count;
+    return code(m_video.encode(frame.get(), m_video_sink));
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -52,7 +52,8 @@ private:
     std::shared_ptr<SRecordFrame> frameRecord(AVFrame* f, int64_t pts);
     int waitForPicture(std::future<std::shared_ptr<_RGBAFrame>>& future, qint64 time_ms);
     int encodePending();
-    int encodePicture(const _RGBAFrame& picture, int64_t pts);
+    int encodePicture(std::shared_ptr<_RGBAFrame> picture, int64_t pts);
+    int encodeAsIs(std::shared_ptr<_RGBAFrame> picture, int64_t pts);
 
     int copyAudio(AVPacket* pkt);
     int decodeAudio(AVPacket* pkt);
@@ -81,7 +82,7 @@ private:
     AVStream* m_vout = nullptr;
     MediaPacketSink m_video_sink;
     FramePtr m_enc_frame;  // the picture in the encoder's format
-    SwsPtr m_to_yuv;       // painted picture -> encoder frame
+    SwsPtr m_to_yuv;       // painted picture in another format or size -> encoder frame
     // Decoded frames in other formats -> full-range YUV 4:2:0 for the observer.
     SwsPtr m_to_planar;
     FramePtr m_planar_frame;
