@@ -342,6 +342,7 @@ bool VRK2Mp4Helper::convertToNv12(const QRect& changed) {
         f->glBindTexture(GL_TEXTURE_2D, 0);
         f->glActiveTexture(GL_TEXTURE0);
         f->glDisable(GL_SCISSOR_TEST);
+        f->glViewport(0, 0, m_framebuffer->width(), m_framebuffer->height());
     }
     QOpenGLFramebufferObject::bindDefault();
     return true;

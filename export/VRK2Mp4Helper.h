@@ -35,7 +35,8 @@ public:
     // Converts the framebuffer's picture for the encoder: NV12, BT.601 studio range, of the even
     // size (a last odd column or row is left out). The planes stay on the GPU between frames; only
     // `changed` (picture coordinates, top row 0; null: everything) is converted again, the rest is
-    // kept. False (logged once) when the planes cannot be made. Leaves no framebuffer bound.
+    // kept. False (logged once) when the planes cannot be made. Leaves no framebuffer bound and the
+    // viewport on the whole framebuffer.
     bool convertToNv12(const QRect& changed);
     QSize nv12Size() const;
     // Reads the converted planes into `dst` (nv12Bytes() bytes: luma rows, then Cb/Cr pair rows, top
