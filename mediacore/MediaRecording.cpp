@@ -190,6 +190,8 @@ int MediaRecording::setUpVideo() {
     if (!m_video.open(s, m_out.ctx()->oformat->flags & AVFMT_GLOBALHEADER)) {
         return RECORD_CODEC;
     }
+    RLOG(MEDIA_LOG_INFO, "video encoder %s, %dx%d, %d kbit/s", m_video.ctx()->codec->name, m_width, m_height,
+         m_param.bitrate);
     m_vout = avformat_new_stream(m_out.ctx(), nullptr);
     if (!m_vout || avcodec_parameters_from_context(m_vout->codecpar, m_video.ctx()) < 0) {
         RLOG(MEDIA_LOG_ERROR, "cannot add the video stream");
@@ -313,6 +315,9 @@ int MediaRecording::finish() {
     avcodec_send_packet(m_in.vdec.get(), nullptr);
     int rc = receiveVideoFrames();
     if (rc == RECORD_OK) {
+        rc = awaitPicture();
+    }
+    if (rc == RECORD_OK) {
         rc = encodePending();
     }
     if (rc == RECORD_OK && m_aac) {
@@ -367,23 +372,34 @@ int MediaRecording::receiveVideoFrames() {
     }
 }
 
-// Hands one decoded frame to the observer, encodes the previous picture and waits for this one.
+// Hands one decoded frame to the observer once it has painted the previous one. While it paints this
+// one, the previous picture is encoded and the next frame decoded.
 int MediaRecording::handleVideoFrame(AVFrame* f) {
     const int64_t pts = presentationTime(f);
     std::shared_ptr<SRecordFrame> record = frameRecord(f, pts);
     if (!record) {
         return RECORD_CODEC;
     }
-    std::future<std::shared_ptr<_RGBAFrame>> future = record->result.get_future();
-    const qint64 time = record->time;
-    m_observer->OnRecordFrame(std::move(record));
-    const int encoded = encodePending();
-    if (encoded != RECORD_OK) {
-        return encoded;
+    const int waited = awaitPicture();
+    if (waited != RECORD_OK) {
+        return waited;
     }
-    const int waited = waitForPicture(future, time);
+    m_awaited = record->result.get_future();
+    m_awaited_time = record->time;
+    m_awaited_pts = pts;
+    m_observer->OnRecordFrame(std::move(record));
+    return encodePending();
+}
+
+// Waits for the picture of the frame the observer is painting, if any; it becomes the pending one.
+int MediaRecording::awaitPicture() {
+    if (!m_awaited.valid()) {
+        return RECORD_OK;
+    }
+    std::future<std::shared_ptr<_RGBAFrame>> future = std::move(m_awaited);
+    const int waited = waitForPicture(future, m_awaited_time);
     if (waited == RECORD_OK) {
-        m_pending_pts = pts;
+        m_pending_pts = m_awaited_pts;
     }
     return waited;
 }

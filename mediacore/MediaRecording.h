@@ -50,6 +50,7 @@ private:
     int handleVideoFrame(AVFrame* f);
     int64_t presentationTime(const AVFrame* f);
     std::shared_ptr<SRecordFrame> frameRecord(AVFrame* f, int64_t pts);
+    int awaitPicture();
     int waitForPicture(std::future<std::shared_ptr<_RGBAFrame>>& future, qint64 time_ms);
     int encodePending();
     int encodePicture(std::shared_ptr<_RGBAFrame> picture, int64_t pts);
@@ -104,4 +105,9 @@ private:
     // painting and encoding overlap while frames still go to the observer one at a time, in order.
     std::shared_ptr<_RGBAFrame> m_pending;
     int64_t m_pending_pts = AV_NOPTS_VALUE;
+    // The frame the observer is painting: its picture is awaited only when the next frame has been
+    // decoded (or at the end), so decoding overlaps painting too.
+    std::future<std::shared_ptr<_RGBAFrame>> m_awaited;
+    qint64 m_awaited_time = 0;
+    int64_t m_awaited_pts = AV_NOPTS_VALUE;
 };
