@@ -13,7 +13,8 @@
 # Usage: bash bench/bench_export.sh
 # Environment: BUILD (build folder, default ./build), DURATION (seconds, default 600),
 #              SIZES (default "1280x720 1920x1080"), KBPS (default 1500), TEMPLATE (default 5),
-#              QUALITY (1: measure SSIM/PSNR, default 1), BENCH_TMP (work folder parent).
+#              QUALITY (1: measure SSIM/PSNR, default 1), BENCH_TMP (work folder parent),
+#              BEFORE (another build's bench_export, e.g. of an older commit: adds an "before" row).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 if [ -z "${DISPLAY:-}" ]; then
@@ -90,6 +91,16 @@ for size in $SIZES; do
     row "$size" engine "$wall" "$(echo "$cpu_u + $cpu_s" | bc -l)" "$frames" "$mem" "$out" "$rx" "$ry" "$rw" "$rh" \
         "${encoder:-?}" >>"$results"
     echo "$size engine: memory at 10 / 50 / 90 % of the video $((rss10 / 1024)) / $((rss50 / 1024)) / $((rss90 / 1024)) MB; video rectangle ${rw}x${rh} at ($rx, $ry)" >>"$notes"
+    if [ -n "${BEFORE:-}" ]; then
+        out="$WORK/before_$size.mp4"
+        /usr/bin/time -f "%M %U %S %e" -o "$WORK/before.mem" "$BEFORE" "$WORK/class.vrk" "$out" "$W" "$H" "$KBPS" \
+            >"$WORK/before.out" 2>"$WORK/before.log" || { tail -20 "$WORK/before.log" >&2; exit 1; }
+        read -r _ frames _ _ _ rss10 _ rss50 _ rss90 < <(grep '^frames ' "$WORK/before.out" | tail -1)
+        read -r mem cpu_u cpu_s wall < <(tail -1 "$WORK/before.mem")
+        row "$size" before "$wall" "$(echo "$cpu_u + $cpu_s" | bc -l)" "$frames" "$mem" "$out" "$rx" "$ry" "$rw" "$rh" \
+            libx264 >>"$results"
+        echo "$size before: memory at 10 / 50 / 90 % of the video $((rss10 / 1024)) / $((rss50 / 1024)) / $((rss90 / 1024)) MB" >>"$notes"
+    fi
 
     # ffmpeg: the same video scaled into a 16:9 area beside a static column picture of 166/1280 of the width.
     col=$(((166 * W / 1280) & ~1))
