@@ -14,7 +14,7 @@
 # Environment: BUILD (build folder, default ./build), DURATION (seconds, default 600),
 #              SIZES (default "1280x720 1920x1080"), KBPS (default 1500), TEMPLATE (default 5),
 #              QUALITY (1: measure SSIM/PSNR, default 1), BENCH_TMP (work folder parent),
-#              BEFORE (another build's bench_export, e.g. of an older commit: adds an "before" row).
+#              BEFORE (another build's bench_export, e.g. of an older commit: adds a "before" row).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 if [ -z "${DISPLAY:-}" ]; then
