@@ -1,6 +1,7 @@
 // Converts one package to MP4 with the export engine and reports frames, wall time and memory.
 // Usage: bench_export PACKAGE OUTPUT.mp4 WIDTH HEIGHT KBPS
-// Prints: "frames N seconds S rss_kb_at_10 A rss_kb_at_50 B rss_kb_at_90 C" on success.
+// Prints: "frames N seconds S rss_kb_at_10 A rss_kb_at_50 B rss_kb_at_90 C" on success, then
+// "video_rect X Y W H", where the picture of the video was drawn in the output.
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -80,5 +81,7 @@ int main(int argc, char** argv) {
     }
     printf("frames %ld seconds %.3f rss_kb_at_10 %ld rss_kb_at_50 %ld rss_kb_at_90 %ld\n", frames, seconds,
            rss[0], rss[1], rss[2]);
+    const QRect rect = exporter.videoRectInTemplate();
+    printf("video_rect %d %d %d %d\n", rect.x(), rect.y(), rect.width(), rect.height());
     return 0;
 }

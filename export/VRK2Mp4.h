@@ -19,6 +19,7 @@ class DataWrapper;
 class QGraphicsScene;
 class QGraphicsView;
 class QOpenGLDebugLogger;
+class QOpenGLFramebufferObject;
 class QOpenGLWidget;
 class TemplateInterface;
 class VRK2Mp4Helper;
@@ -76,6 +77,10 @@ private:
     void renderFrame(SRecordFrame& frame);
     // Paints the template (with the video area black) into the bound framebuffer.
     void renderTemplate();
+    // The framebuffer's picture as the encoder takes it (planes converted on the GPU), or as 32-bit
+    // pixels; null on a GL error.
+    std::shared_ptr<_RGBAFrame> readNv12();
+    std::shared_ptr<_RGBAFrame> readArgb(QOpenGLFramebufferObject& fbo);
     // Forgets the recorder's temporary file in the journal once the recording has ended.
     void releasePartFile();
 

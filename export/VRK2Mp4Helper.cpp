@@ -41,6 +41,48 @@ void main()
 
 const GLuint kIndices[6] = {0, 1, 3, 1, 2, 3};
 
+// One triangle over the whole target, without vertex data: (-1, -1), (3, -1), (-1, 3).
+const char* const kFullTargetVertexShader = R"(#version 330 core
+void main()
+{
+    gl_Position = vec4(float((gl_VertexID & 1) << 2) - 1.0, float((gl_VertexID & 2) << 1) - 1.0, 0.0, 1.0);
+}
+)";
+
+// Studio-range BT.601 luma of each pixel. The picture's first (top) row is the texture's row `top`:
+// the plane comes out top row first, as the encoder wants it.
+const char* const kLumaShader = R"(#version 330 core
+uniform sampler2D picture;
+uniform int top;
+out vec4 FragColor;
+void main()
+{
+    ivec2 p = ivec2(gl_FragCoord.xy);
+    vec3 c = texelFetch(picture, ivec2(p.x, top - p.y), 0).rgb;
+    FragColor = vec4((16.0 + dot(c, vec3(65.481, 128.553, 24.966))) / 255.0, 0.0, 0.0, 1.0);
+}
+)";
+
+// Cb and Cr of each 2 x 2 block, from the block's mean colour.
+const char* const kChromaShader = R"(#version 330 core
+uniform sampler2D picture;
+uniform int top;
+out vec4 FragColor;
+void main()
+{
+    ivec2 p = ivec2(gl_FragCoord.xy) * 2;
+    int row = top - p.y;
+    vec3 c = (texelFetch(picture, ivec2(p.x, row), 0).rgb + texelFetch(picture, ivec2(p.x + 1, row), 0).rgb +
+              texelFetch(picture, ivec2(p.x, row - 1), 0).rgb +
+              texelFetch(picture, ivec2(p.x + 1, row - 1), 0).rgb) * 0.25;
+    FragColor = vec4((128.0 + dot(c, vec3(-37.797, -74.203, 112.0))) / 255.0,
+                     (128.0 + dot(c, vec3(112.0, -93.786, -18.214))) / 255.0, 0.0, 1.0);
+}
+)";
+
+// The texture unit the picture is read from while it is converted (10 to 12 hold the planes).
+constexpr int kPictureUnit = 13;
+
 }  // namespace
 
 VRK2Mp4Helper::VRK2Mp4Helper() = default;
@@ -52,6 +94,8 @@ VRK2Mp4Helper::~VRK2Mp4Helper() {
     if (!m_context) {
         // The context is gone and its objects with it; there is nothing left to delete.
         m_framebuffer.reset();
+        m_luma.reset();
+        m_chroma.reset();
         return;
     }
     // The GL objects belong to our context: make it current for the deletion if it is not, and put
@@ -66,6 +110,8 @@ VRK2Mp4Helper::~VRK2Mp4Helper() {
         if (!surface->isValid() || !m_context->makeCurrent(surface.get())) {
             FLOG(FLOG_WARN, "cannot make the export context current; GL objects left to the context");
             m_framebuffer.reset();
+            m_luma.reset();
+            m_chroma.reset();
             return;
         }
     }
@@ -87,8 +133,13 @@ void VRK2Mp4Helper::releaseGL() {
     f->glDeleteBuffers(1, &m_vertex_buffer);
     f->glDeleteBuffers(1, &m_index_buffer);
     f->glDeleteVertexArrays(1, &m_vertex_array);
+    f->glDeleteVertexArrays(1, &m_empty_array);
     m_texture_y = m_texture_u = m_texture_v = 0;
-    m_vertex_buffer = m_index_buffer = m_vertex_array = 0;
+    m_vertex_buffer = m_index_buffer = m_vertex_array = m_empty_array = 0;
+    m_luma.reset();
+    m_chroma.reset();
+    m_luma_program.reset();
+    m_chroma_program.reset();
 }
 
 int VRK2Mp4Helper::initGL(QOpenGLFunctions_3_2_Core* functions) {
@@ -205,4 +256,127 @@ void VRK2Mp4Helper::releaseFramebuffer() {
 
 void VRK2Mp4Helper::resetFramebuffer() {
     m_framebuffer.reset();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Conversion for the encoder
+
+QSize VRK2Mp4Helper::nv12Size() const {
+    return m_framebuffer ? QSize(m_framebuffer->width() & ~1, m_framebuffer->height() & ~1) : QSize();
+}
+
+size_t VRK2Mp4Helper::nv12Bytes() const {
+    const QSize size = nv12Size();
+    return size_t(size.width()) * size_t(size.height()) * 3 / 2;
+}
+
+bool VRK2Mp4Helper::initNv12() {
+    if (m_luma_program) {
+        return true;
+    }
+    if (m_nv12_failed || !m_initialised) {
+        return false;
+    }
+    auto make = [](const char* fragment) {
+        auto program = std::make_unique<QOpenGLShaderProgram>();
+        if (!program->addShaderFromSourceCode(QOpenGLShader::Vertex, kFullTargetVertexShader) ||
+            !program->addShaderFromSourceCode(QOpenGLShader::Fragment, fragment) || !program->link()) {
+            FLOG(FLOG_ERROR, "the conversion for the encoder cannot be set up: %s",
+                 program->log().toUtf8().constData());
+            return std::unique_ptr<QOpenGLShaderProgram>();
+        }
+        program->bind();
+        program->setUniformValue("picture", kPictureUnit);
+        program->release();
+        return program;
+    };
+    std::unique_ptr<QOpenGLShaderProgram> luma = make(kLumaShader);
+    std::unique_ptr<QOpenGLShaderProgram> chroma = luma ? make(kChromaShader) : nullptr;
+    if (!chroma) {
+        m_nv12_failed = true;
+        return false;
+    }
+    m_luma_program = std::move(luma);
+    m_chroma_program = std::move(chroma);
+    m_functions->glGenVertexArrays(1, &m_empty_array);
+    return true;
+}
+
+bool VRK2Mp4Helper::convertToNv12(const QRect& changed) {
+    const QSize size = nv12Size();
+    if (size.isEmpty() || !initNv12()) {
+        return false;
+    }
+    if (!m_luma || m_luma->size() != size) {
+        m_converted_from = nullptr;
+        m_luma = std::make_unique<QOpenGLFramebufferObject>(size, QOpenGLFramebufferObject::NoAttachment,
+                                                            GL_TEXTURE_2D, GL_R8);
+        m_chroma = std::make_unique<QOpenGLFramebufferObject>(
+            size / 2, QOpenGLFramebufferObject::NoAttachment, GL_TEXTURE_2D, GL_RG8);
+        if (!m_luma->isValid() || !m_chroma->isValid()) {
+            FLOG(FLOG_ERROR, "no %dx%d planes for the encoder", size.width(), size.height());
+            m_luma.reset();
+            m_chroma.reset();
+            m_nv12_failed = true;
+            return false;
+        }
+    }
+    QRect rows(QPoint(0, 0), size);
+    if (m_converted_from == m_framebuffer.get() && !changed.isNull()) {
+        rows &= changed;
+    }
+    m_converted_from = m_framebuffer.get();
+    if (!rows.isEmpty()) {
+        QOpenGLFunctions_3_2_Core* f = m_functions;
+        f->glDisable(GL_BLEND);
+        f->glDisable(GL_DEPTH_TEST);
+        f->glDisable(GL_STENCIL_TEST);
+        f->glEnable(GL_SCISSOR_TEST);
+        f->glActiveTexture(GL_TEXTURE0 + kPictureUnit);
+        f->glBindTexture(GL_TEXTURE_2D, m_framebuffer->texture());
+        convertPlane(*m_luma_program, *m_luma, rows);
+        // Every 2 x 2 block the changed pixels touch.
+        const QRect blocks(QPoint(rows.left() / 2, rows.top() / 2),
+                           QPoint(rows.right() / 2, rows.bottom() / 2));
+        convertPlane(*m_chroma_program, *m_chroma, blocks);
+        f->glBindTexture(GL_TEXTURE_2D, 0);
+        f->glActiveTexture(GL_TEXTURE0);
+        f->glDisable(GL_SCISSOR_TEST);
+        f->glViewport(0, 0, m_framebuffer->width(), m_framebuffer->height());
+    }
+    QOpenGLFramebufferObject::bindDefault();
+    return true;
+}
+
+// Plane row r holds picture row r, so `rows` is also the scissor box in the plane's own coordinates.
+void VRK2Mp4Helper::convertPlane(QOpenGLShaderProgram& program, QOpenGLFramebufferObject& target,
+                                 const QRect& rows) {
+    QOpenGLFunctions_3_2_Core* f = m_functions;
+    target.bind();
+    f->glViewport(0, 0, target.width(), target.height());
+    f->glScissor(rows.x(), rows.y(), rows.width(), rows.height());
+    program.bind();
+    program.setUniformValue("top", m_framebuffer->height() - 1);
+    f->glBindVertexArray(m_empty_array);
+    f->glDrawArrays(GL_TRIANGLES, 0, 3);
+    f->glBindVertexArray(0);
+    program.release();
+}
+
+bool VRK2Mp4Helper::readNv12(uint8_t* dst) {
+    if (!m_luma || !m_chroma) {
+        return false;
+    }
+    QOpenGLFunctions_3_2_Core* f = m_functions;
+    const int w = m_luma->width();
+    const int h = m_luma->height();
+    f->glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    f->glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+    m_luma->bind();
+    f->glReadPixels(0, 0, w, h, GL_RED, GL_UNSIGNED_BYTE, dst);
+    m_chroma->bind();
+    f->glReadPixels(0, 0, w / 2, h / 2, GL_RG, GL_UNSIGNED_BYTE, dst + size_t(w) * h);
+    QOpenGLFramebufferObject::bindDefault();
+    f->glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    return f->glGetError() == GL_NO_ERROR;
 }

@@ -32,8 +32,22 @@ public:
     std::shared_ptr<QOpenGLFramebufferObject> framebuffer() const { return m_framebuffer; }
     QOpenGLFunctions_3_2_Core* functions() const { return m_functions; }
 
+    // Converts the framebuffer's picture for the encoder: NV12, BT.601 studio range, of the even
+    // size (a last odd column or row is left out). The planes stay on the GPU between frames; only
+    // `changed` (picture coordinates, top row 0; null: everything) is converted again, the rest is
+    // kept. False (logged once) when the planes cannot be made. Leaves no framebuffer bound and the
+    // viewport on the whole framebuffer.
+    bool convertToNv12(const QRect& changed);
+    QSize nv12Size() const;
+    // Reads the converted planes into `dst` (nv12Bytes() bytes: luma rows, then Cb/Cr pair rows, top
+    // row first); false on a GL error.
+    bool readNv12(uint8_t* dst);
+    size_t nv12Bytes() const;
+
 private:
     void releaseGL();
+    bool initNv12();
+    void convertPlane(QOpenGLShaderProgram& program, QOpenGLFramebufferObject& target, const QRect& rows);
 
     QOpenGLShaderProgram m_program;
     GLuint m_vertex_array = 0;
@@ -46,4 +60,14 @@ private:
     QOpenGLFunctions_3_2_Core* m_functions = nullptr;
     std::shared_ptr<QOpenGLFramebufferObject> m_framebuffer;
     QPointer<QOpenGLContext> m_context;  // the context the GL objects belong to
+
+    // NV12 conversion: one program per plane, a vertex array for the attribute-less full-screen
+    // triangle, and the luma (R8) and chroma (RG8) planes.
+    std::unique_ptr<QOpenGLShaderProgram> m_luma_program;
+    std::unique_ptr<QOpenGLShaderProgram> m_chroma_program;
+    GLuint m_empty_array = 0;
+    bool m_nv12_failed = false;
+    std::unique_ptr<QOpenGLFramebufferObject> m_luma;
+    std::unique_ptr<QOpenGLFramebufferObject> m_chroma;
+    const void* m_converted_from = nullptr;  // the framebuffer the planes hold a conversion of
 };

@@ -17,11 +17,20 @@ struct _RecordParam {
     std::string output_path;  // UTF-8
 };
 
+// Layouts of a painted picture's bytes.
+enum RGBAFrameFormat : qint32 {
+    RGBA_FRAME_ARGB32 = 0,  // width * height 32-bit premultiplied ARGB words, rows top down
+    // Already converted for the encoder (even width and height): width * height luma bytes, then
+    // (width / 2) * (height / 2) interleaved Cb, Cr pairs; BT.601 studio range, rows top down.
+    RGBA_FRAME_NV12 = 1,
+};
+
 struct _RGBAFrame {
     qint32 width = 0;
     qint32 height = 0;
-    std::unique_ptr<uint8_t[]> data;  // width * height * 4 bytes, 32-bit ARGB (premultiplied) rows top down
+    std::unique_ptr<uint8_t[]> data;  // the picture's bytes in `format`
     std::shared_ptr<void> extra;      // left empty by the exporter
+    qint32 format = RGBA_FRAME_ARGB32;
 };
 
 typedef struct _RecordFrame {

@@ -50,9 +50,11 @@ private:
     int handleVideoFrame(AVFrame* f);
     int64_t presentationTime(const AVFrame* f);
     std::shared_ptr<SRecordFrame> frameRecord(AVFrame* f, int64_t pts);
+    int awaitPicture();
     int waitForPicture(std::future<std::shared_ptr<_RGBAFrame>>& future, qint64 time_ms);
     int encodePending();
-    int encodePicture(const _RGBAFrame& picture, int64_t pts);
+    int encodePicture(std::shared_ptr<_RGBAFrame> picture, int64_t pts);
+    int encodeAsIs(std::shared_ptr<_RGBAFrame> picture, int64_t pts);
 
     int copyAudio(AVPacket* pkt);
     int decodeAudio(AVPacket* pkt);
@@ -81,7 +83,7 @@ private:
     AVStream* m_vout = nullptr;
     MediaPacketSink m_video_sink;
     FramePtr m_enc_frame;  // the picture in the encoder's format
-    SwsPtr m_to_yuv;       // painted picture -> encoder frame
+    SwsPtr m_to_yuv;       // painted picture in another format or size -> encoder frame
     // Decoded frames in other formats -> full-range YUV 4:2:0 for the observer.
     SwsPtr m_to_planar;
     FramePtr m_planar_frame;
@@ -103,4 +105,9 @@ private:
     // painting and encoding overlap while frames still go to the observer one at a time, in order.
     std::shared_ptr<_RGBAFrame> m_pending;
     int64_t m_pending_pts = AV_NOPTS_VALUE;
+    // The frame the observer is painting: its picture is awaited only when the next frame has been
+    // decoded (or at the end), so decoding overlaps painting too.
+    std::future<std::shared_ptr<_RGBAFrame>> m_awaited;
+    qint64 m_awaited_time = 0;
+    int64_t m_awaited_pts = AV_NOPTS_VALUE;
 };

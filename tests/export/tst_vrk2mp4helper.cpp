@@ -5,11 +5,13 @@
 #include <QGraphicsView>
 #include <QOpenGLContext>
 #include <QOpenGLWidget>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <cmath>
 #include <vector>
 
+#include "TestSupport.h"
 #include "VRK2Mp4Helper.h"
 
 namespace {
@@ -62,6 +64,32 @@ std::vector<float> quad(float x, float y, float w, float h, float W, float H) {
             sw - 1 + sx, 1 - sy,      0, 1, 1,  //
             sw - 1 + sx, 1 - sh - sy, 0, 1, 0,  //
             sx - 1,      1 - sh - sy, 0, 0, 0};
+}
+
+// Peak signal-to-noise ratio of two byte arrays of the same size, in dB (99 when equal).
+double psnr(const uint8_t* a, const uint8_t* b, size_t n) {
+    double sum = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const double d = double(a[i]) - double(b[i]);
+        sum += d * d;
+    }
+    return sum == 0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 / (sum / double(n)));
+}
+
+// Smooth colour gradients over the whole frame.
+void fillGradients(Planes& p, int shift) {
+    const int w = p.frame.width, h = p.frame.height, cw = w / 2, ch = h / 2;
+    for (int r = 0; r < h; ++r) {
+        for (int c = 0; c < w; ++c) {
+            p.y[size_t(r) * w + c] = uint8_t(20 + (r + c + shift) * 215 / (w + h + shift));
+        }
+    }
+    for (int r = 0; r < ch; ++r) {
+        for (int c = 0; c < cw; ++c) {
+            p.u[size_t(r) * cw + c] = uint8_t(60 + c * 140 / cw);
+            p.v[size_t(r) * cw + c] = uint8_t(200 - r * 140 / ch);
+        }
+    }
 }
 
 }  // namespace
@@ -276,6 +304,70 @@ private slots:
             QVERIFY2(close(part.pixel(at), QColor(0, 0, 0), 0),
                      qPrintable(describe(part.pixel(at), Qt::black)));
         }
+    }
+
+    // The planes for the encoder against the ffmpeg program's conversion of the same 32-bit picture;
+    // an odd framebuffer gives planes of the even size below it.
+    void nv12MatchesTheSoftwareConversion() {
+        m_gl->makeCurrent();
+        VRK2Mp4Helper helper;
+        QCOMPARE(helper.initGL(m_f), 0);
+        Planes p(641, 361);
+        fillGradients(p, 0);
+        const QImage rgb = render(helper, p.frame).convertToFormat(QImage::Format_RGB32).copy(0, 0, 640, 360);
+        QCOMPARE(helper.nv12Size(), QSize(640, 360));
+        QVERIFY(helper.convertToNv12(QRect()));
+        std::vector<uint8_t> nv12(helper.nv12Bytes());
+        QCOMPARE(nv12.size(), size_t(640 * 360 * 3 / 2));
+        QVERIFY(helper.readNv12(nv12.data()));
+
+        QTemporaryDir dir;
+        QFile raw(dir.filePath("in.raw"));
+        QVERIFY(raw.open(QIODevice::WriteOnly));
+        for (int r = 0; r < rgb.height(); ++r) {
+            raw.write(reinterpret_cast<const char*>(rgb.constScanLine(r)), rgb.width() * 4);
+        }
+        raw.close();
+        QByteArray want;
+        QCOMPARE(testsupport::runProgram("ffmpeg",
+                                         {"-v", "error", "-f", "rawvideo", "-pix_fmt", "bgr0", "-s",
+                                          "640x360", "-i", raw.fileName(), "-sws_flags", "area+accurate_rnd",
+                                          "-pix_fmt", "nv12", "-f", "rawvideo", "-"},
+                                         &want, 60000),
+                 0);
+        QCOMPARE(size_t(want.size()), nv12.size());
+        const auto* ref = reinterpret_cast<const uint8_t*>(want.constData());
+        const size_t luma = 640 * 360;
+        const double yPsnr = psnr(nv12.data(), ref, luma);
+        const double cPsnr = psnr(nv12.data() + luma, ref + luma, luma / 2);
+        QVERIFY2(yPsnr > 40 && cPsnr > 40,
+                 qPrintable(QString("PSNR Y %1 dB, CbCr %2 dB").arg(yPsnr).arg(cPsnr)));
+    }
+
+    // Converting only the changed rectangle gives the same planes as converting everything.
+    void partialConversionEqualsFullConversion() {
+        m_gl->makeCurrent();
+        VRK2Mp4Helper helper;
+        QCOMPARE(helper.initGL(m_f), 0);
+        Planes a(320, 240), b(320, 240);
+        fillGradients(a, 0);
+        fillGradients(b, 90);
+        b.fill(200, 40, 220);
+        render(helper, a.frame);
+        QVERIFY(helper.convertToNv12(QRect()));
+        std::vector<uint8_t> before(helper.nv12Bytes()), partial(before.size()), full(before.size());
+        QVERIFY(helper.readNv12(before.data()));
+        const QRect changed(77, 31, 102, 58);  // chroma blocks straddle all four edges
+        helper.bindFramebuffer();
+        const auto v = quad(changed.x(), changed.y(), changed.width(), changed.height(), 320, 240);
+        helper.setVertices(v.data(), int(v.size()));
+        helper.draw(b.frame);
+        QVERIFY(helper.convertToNv12(changed));
+        QVERIFY(helper.readNv12(partial.data()));
+        QVERIFY(helper.convertToNv12(QRect()));
+        QVERIFY(helper.readNv12(full.data()));
+        QVERIFY(partial != before);
+        QVERIFY(partial == full);
     }
 
     void destroyedWithAnotherContextCurrent() {

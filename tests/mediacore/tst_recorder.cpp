@@ -31,6 +31,10 @@ public:
     int pic_height = 0;
     QRgb early = qRgb(200, 40, 90);  // colour painted before 2 s
     QRgb late = qRgb(30, 160, 220);  // colour painted from 2 s on
+    // With `nv12`, pictures come already converted: Y, Cb, Cr before 2 s and from 2 s on.
+    bool nv12 = false;
+    uint8_t early_yuv[3] = {81, 90, 240};
+    uint8_t late_yuv[3] = {145, 54, 34};
 
     std::mutex mutex;
     std::condition_variable cond;
@@ -72,6 +76,19 @@ public:
         auto pic = std::make_shared<_RGBAFrame>();
         pic->width = pic_width;
         pic->height = pic_height;
+        if (nv12) {
+            const size_t luma = size_t(pic_width) * pic_height;
+            const uint8_t* yuv = frame->time < 2000 ? early_yuv : late_yuv;
+            pic->format = RGBA_FRAME_NV12;
+            pic->data.reset(new uint8_t[luma * 3 / 2]);
+            std::fill(pic->data.get(), pic->data.get() + luma, yuv[0]);
+            for (size_t i = luma; i < luma * 3 / 2; i += 2) {
+                pic->data[i] = yuv[1];
+                pic->data[i + 1] = yuv[2];
+            }
+            frame->result.set_value(pic);
+            return;
+        }
         pic->data.reset(new uint8_t[size_t(pic_width) * pic_height * 4]);
         const QRgb colour = frame->time < 2000 ? early : late;
         auto* px = reinterpret_cast<quint32*>(pic->data.get());
@@ -132,6 +149,21 @@ QColor decodedPixel(const QString& file, double sec, int w, int h, int x, int y)
     }
     const auto* p = reinterpret_cast<const uchar*>(raw.constData()) + (y * w + x) * 3;
     return QColor(p[0], p[1], p[2]);
+}
+
+// Y, Cb and Cr of the decoded output at time `sec` and (x, y) (x and y even), as the file stores them.
+QVector<int> decodedYuv(const QString& file, double sec, int w, int h, int x, int y) {
+    QByteArray raw;
+    const int rc = runProgram(QStringLiteral("ffmpeg"),
+                              {"-v", "error", "-ss", QString::number(sec), "-i", file, "-frames:v", "1", "-f",
+                               "rawvideo", "-pix_fmt", "yuv420p", "-"},
+                              &raw, 60000);
+    if (rc != 0 || raw.size() != w * h * 3 / 2) {
+        return {};
+    }
+    const auto* p = reinterpret_cast<const uchar*>(raw.constData());
+    const int chroma = (y / 2) * (w / 2) + x / 2;
+    return {p[y * w + x], p[w * h + chroma], p[w * h + (w / 2) * (h / 2) + chroma]};
 }
 
 bool near(const QColor& c, QRgb want, int tol) {
@@ -270,6 +302,38 @@ private slots:
         QVERIFY(!entries(m_dir.path()).join(",").contains(".part"));
         QVERIFY(!obs.log_lines.isEmpty());
         QVERIFY(obs.log_lines.first().startsWith("[mediacore/MediaRecorder:"));
+    }
+
+    // Pictures already converted for the encoder keep their samples, whether they come at the output
+    // size (taken as they are) or at another one (scaled).
+    void encodesConvertedPicturesAsDelivered_data() {
+        QTest::addColumn<int>("width");
+        QTest::addColumn<int>("height");
+        QTest::newRow("output size") << 320 << 180;
+        QTest::newRow("other size") << 480 << 270;
+    }
+    void encodesConvertedPicturesAsDelivered() {
+        QFETCH(int, width);
+        QFETCH(int, height);
+        TestObserver obs;
+        obs.nv12 = true;
+        obs.pic_width = width;
+        obs.pic_height = height;
+        const QString target = out(QString("nv12_%1.mp4").arg(width));
+        auto rec = IMediaRecorder::create(&obs);
+        QCOMPARE(rec->init(makeParam(m_clip, target, 320, 180, 400)), int(RECORD_OK));
+        QVERIFY(rec->start());
+        QVERIFY(obs.waitFinished(120000));
+        QVERIFY(obs.errors.isEmpty());
+        QCOMPARE(streamOf(ffprobe(target), "video").value("nb_frames").toString(), QString("100"));
+        for (const auto& at : {std::make_pair(1.0, obs.early_yuv), std::make_pair(3.0, obs.late_yuv)}) {
+            const QVector<int> got = decodedYuv(target, at.first, 320, 180, 160, 90);
+            QCOMPARE(got.size(), 3);
+            for (int i = 0; i < 3; ++i) {
+                QVERIFY2(qAbs(got[i] - at.second[i]) <= 2,
+                         qPrintable(QString("plane %1: %2").arg(i).arg(got[i])));
+            }
+        }
     }
 
     void reencodesAudioThatMp4CannotCarry() {
