@@ -5,6 +5,7 @@
 #include <QPointF>
 #include <QRectF>
 #include <QString>
+#include <QVector>
 #include <QtGlobal>
 #include <memory>
 
@@ -97,7 +98,9 @@ struct _DrawData {
     QString docid;
     QString drawid;
     qint16 page = 0;
-    QList<QPointF> points;  // type 2 and the other array types
+    // Type 2 and the other array types. A vector holds its points in one block (a list would give
+    // each point a heap node of its own), which matters with millions of strokes in a long class.
+    QVector<QPointF> points;
 };
 
 struct _DrawItem : public _VRKItemBase {

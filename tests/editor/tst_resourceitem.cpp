@@ -40,7 +40,7 @@ HAS_TYPE(_DrawData, drawtime, qint16);
 HAS_TYPE(_DrawData, rect, QRectF);
 HAS_TYPE(_DrawData, size, qint32);
 HAS_TYPE(_DrawData, page, qint16);
-HAS_TYPE(_DrawData, points, QList<QPointF>);
+HAS_TYPE(_DrawData, points, QVector<QPointF>);
 HAS_TYPE(_AnimationItem, step, qint16);
 HAS_TYPE(_PageChangeItem, serverTime, qint64);
 HAS_TYPE(_PageChangeItem, mode, qint32);
@@ -258,7 +258,7 @@ void TestResourceItem::castsAndDestructionThroughTheBase() {
     // which shows as the outside copies becoming the only owners of their data again.
     QString name = QString("document name ").repeated(50);
     QString label = QString("label ").repeated(50);
-    QList<QPointF> points{{0.1, 0.2}, {0.3, 0.4}};
+    QVector<QPointF> points{{0.1, 0.2}, {0.3, 0.4}};
     auto draw = std::make_shared<_DrawItem>();
     draw->docName = name;
     draw->data.label = label;
