@@ -229,7 +229,7 @@ private:
         }
 
         if (draw.kind == Array) {
-            // Sized once: the list keeps no spare capacity.
+            // Sized once: the vector keeps no spare capacity.
             d.points.reserve(int(points.size()));
             for (const QPointF& point : points) {
                 d.points.append(point);

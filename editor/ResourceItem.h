@@ -1,10 +1,11 @@
 #pragma once
-// In-memory records of a package's meta.json. Members carry their JSON key names and keep the
-// file's member order so that a package read and written again keeps its content.
+// In-memory records of a package's meta.json. Members carry their JSON key names and, except in the
+// draw data, keep the order of the file's members.
 #include <QList>
 #include <QPointF>
 #include <QRectF>
 #include <QString>
+#include <QVector>
 #include <QtGlobal>
 #include <memory>
 
@@ -82,22 +83,27 @@ struct _RoomItem {
     QString atlasRoomId;
 };
 
-// Decoded content of a draw event's "data" text.
+// Decoded content of a draw event's "data" text. Unlike the other records its members are grouped by
+// size rather than in the text's order: there is one per stroke, millions in a long class, and the
+// grouping leaves no padding between them (the written order comes from the field tables, not from
+// here).
 struct _DrawData {
+    QRectF rect;       // types 3, 4 (radii in width/height) and 5
+    qint32 color = 0;  // 0xRRGGBB
+    qint32 size = 0;   // font pixel size of type 5
     qint16 type = 0;
     qint16 width = 0;
     qint16 height = 0;
     qint16 thickness = 0;
     qint16 alpha = 0;
-    qint32 color = 0;  // 0xRRGGBB
     qint16 drawtime = 0;
-    QRectF rect;      // types 3, 4 (radii in width/height) and 5
-    qint32 size = 0;  // font pixel size of type 5
-    QString label;    // text of type 5
+    qint16 page = 0;
+    QString label;  // text of type 5
     QString docid;
     QString drawid;
-    qint16 page = 0;
-    QList<QPointF> points;  // type 2 and the other array types
+    // Type 2 and the other array types. A vector holds its points in one block (a list would give
+    // each point a heap node of its own).
+    QVector<QPointF> points;
 };
 
 struct _DrawItem : public _VRKItemBase {

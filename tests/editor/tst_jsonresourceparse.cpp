@@ -501,7 +501,7 @@ void TestJsonResourceParse::readsEveryRecordOfADocument() {
     QCOMPARE(line.data.page, qint16(2));
     QCOMPARE(line.data.thickness, qint16(4));
     QCOMPARE(line.data.type, qint16(2));
-    QCOMPARE(line.data.points, (QList<QPointF>{{0.25, 0.5}, {0.75, 0.125}}));
+    QCOMPARE(line.data.points, (QVector<QPointF>{{0.25, 0.5}, {0.75, 0.125}}));
     QVERIFY(line.data.rect.isNull());
     QCOMPARE(m.draw[3]->data.label, QString::fromUtf8("Hello \xe4\xbd\xa0\xe5\xa5\xbd"));
     QCOMPARE(m.draw[3]->data.size, 18);

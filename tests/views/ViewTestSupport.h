@@ -39,7 +39,7 @@ inline std::shared_ptr<_DrawItem> draw(int type, const QString& docId, int pageN
     return d;
 }
 
-inline std::shared_ptr<_DrawItem> line(const QString& docId, int pageNum, const QList<QPointF>& points,
+inline std::shared_ptr<_DrawItem> line(const QString& docId, int pageNum, const QVector<QPointF>& points,
                                        qint32 color, int thickness, const QString& drawId = QString()) {
     auto d = draw(2, docId, pageNum, drawId);
     d->data.points = points;
