@@ -2,6 +2,7 @@
 // Reader and writer of meta.json. Static operations, no state.
 #include <QJsonObject>
 #include <QString>
+#include <functional>
 #include <memory>
 
 #include "ResourceItem.h"
@@ -29,6 +30,10 @@ public:
 
     // Writing: false (and nothing filled) for an empty record.
     static bool saveFile(std::shared_ptr<_RootItem> root, const QString& path);
+    // The same; `piece` also sees each piece of the text once it is written (for work that runs
+    // alongside the write, such as deflating it for the package).
+    using PieceSink = std::function<void(const char* data, qint64 size)>;
+    static bool saveFile(std::shared_ptr<_RootItem> root, const QString& path, const PieceSink& piece);
     static bool datasItemToJson(std::shared_ptr<_DatasItem> item, QJsonObject& object);
     static bool templateItemToJson(std::shared_ptr<_TemplateItem> item, QJsonObject& object);
     static bool roomItemToJson(std::shared_ptr<_RoomItem> item, QJsonObject& object);
