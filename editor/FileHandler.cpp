@@ -361,7 +361,7 @@ bool isSameDir(const QString& a, const QString& b) {
 
 }  // namespace
 
-std::function<void(const char*, qint64)> FileHandler::deflateMetaWhileWriting(const QString& editDir) {
+std::function<void(int, qint64)> FileHandler::deflateMetaWhileWriting(const QString& editDir) {
     m_meta_deflate.reset();
     if (encrypted) {
         return {};
@@ -371,7 +371,7 @@ std::function<void(const char*, qint64)> FileHandler::deflateMetaWhileWriting(co
         return {};
     }
     m_meta_deflate = side;
-    return [side](const char* data, qint64 size) { side->feed(data, size); };
+    return [side](int file, qint64 size) { side->written(file, size); };
 }
 
 void FileHandler::dropMetaDeflate() {

@@ -32,10 +32,10 @@ public:
     qint16 compress(std::shared_ptr<_RootItem> root, const QString& outPath);
 
     // For a plain package: deflates meta.json on a second thread while it is written into `editDir`
-    // (the returned sink takes the written pieces), and the next `compress` of that folder adds the
+    // (the returned sink hears of every piece written), and the next `compress` of that folder adds the
     // finished stream instead of deflating the text again. Empty sink when packing will encipher.
     // Whatever goes wrong on the side, packing falls back to deflating the file itself.
-    std::function<void(const char*, qint64)> deflateMetaWhileWriting(const QString& editDir);
+    std::function<void(int, qint64)> deflateMetaWhileWriting(const QString& editDir);
     // Drops a side stream that no `compress` will use (a write that failed, a cancelled task).
     void dropMetaDeflate();
 

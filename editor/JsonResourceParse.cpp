@@ -53,25 +53,25 @@ std::shared_ptr<_RootItem> JsonResourceParse::parseBytes(const QByteArray& bytes
 
 namespace {
 
-// Passes what is written on to the file and, once written, to the piece sink.
+// Passes what is written on to the file and tells the sink about every piece written.
 class TeeDevice : public QIODevice {
 public:
-    TeeDevice(QIODevice* target, const JsonResourceParse::PieceSink& piece)
-        : m_target(target), m_piece(piece) {}
+    TeeDevice(QFileDevice* target, const JsonResourceParse::PieceSink& written)
+        : m_target(target), m_written(written) {}
 
 protected:
     qint64 readData(char*, qint64) override { return -1; }
     qint64 writeData(const char* data, qint64 size) override {
-        const qint64 written = m_target->write(data, size);
-        if (written == size) {
-            m_piece(data, size);
+        const qint64 done = m_target->write(data, size);
+        if (done == size) {
+            m_written(m_target->handle(), size);
         }
-        return written;
+        return done;
     }
 
 private:
-    QIODevice* m_target;
-    const JsonResourceParse::PieceSink& m_piece;
+    QFileDevice* m_target;
+    const JsonResourceParse::PieceSink& m_written;
 };
 
 }  // namespace
@@ -81,7 +81,7 @@ bool JsonResourceParse::saveFile(std::shared_ptr<_RootItem> root, const QString&
 }
 
 bool JsonResourceParse::saveFile(std::shared_ptr<_RootItem> root, const QString& path,
-                                 const PieceSink& piece) {
+                                 const PieceSink& written) {
     if (!root) {
         FLOG(FLOG_ERROR, "root item is empty.");
         return false;
@@ -97,11 +97,11 @@ bool JsonResourceParse::saveFile(std::shared_ptr<_RootItem> root, const QString&
         FLOG(FLOG_ERROR, "can't open file:%s", path.toUtf8().constData());
         return false;
     }
-    TeeDevice tee(&file, piece);
-    if (piece) {
+    TeeDevice tee(&file, written);
+    if (written) {
         tee.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
     }
-    if (!MetaJson::writeDocument(*root, piece ? static_cast<QIODevice*>(&tee) : &file) || !file.commit()) {
+    if (!MetaJson::writeDocument(*root, written ? static_cast<QIODevice*>(&tee) : &file) || !file.commit()) {
         FLOG(FLOG_ERROR, "can't write file:%s", path.toUtf8().constData());
         file.cancelWriting();
         return false;

@@ -30,10 +30,11 @@ public:
 
     // Writing: false (and nothing filled) for an empty record.
     static bool saveFile(std::shared_ptr<_RootItem> root, const QString& path);
-    // The same; `piece` also sees each piece of the text once it is written (for work that runs
-    // alongside the write, such as deflating it for the package).
-    using PieceSink = std::function<void(const char* data, qint64 size)>;
-    static bool saveFile(std::shared_ptr<_RootItem> root, const QString& path, const PieceSink& piece);
+    // The same; after each piece of the text is written, `written` gets the descriptor of the file
+    // being written and the piece's size (for work that runs alongside the write, such as
+    // deflating the text for the package).
+    using PieceSink = std::function<void(int file, qint64 size)>;
+    static bool saveFile(std::shared_ptr<_RootItem> root, const QString& path, const PieceSink& written);
     static bool datasItemToJson(std::shared_ptr<_DatasItem> item, QJsonObject& object);
     static bool templateItemToJson(std::shared_ptr<_TemplateItem> item, QJsonObject& object);
     static bool roomItemToJson(std::shared_ptr<_RoomItem> item, QJsonObject& object);

@@ -1,6 +1,7 @@
 #define FLOG_SOURCE "editor/MetaSideDeflate"
 #include "MetaSideDeflate.h"
 
+#include <QByteArray>
 #include <QFile>
 #include <QIODevice>
 
@@ -18,8 +19,7 @@
 
 namespace {
 
-constexpr size_t kQueuedPieces = 3;  // a few writer pieces: bounded memory, the writer rarely waits
-constexpr int kOutBytes = 1 << 20;
+constexpr qint64 kChunkBytes = 1 << 20;
 
 // An unnamed file in `dir`: created under a hidden name and unlinked at once.
 int unnamedFile(const QString& dir) {
@@ -35,13 +35,29 @@ int unnamedFile(const QString& dir) {
     return fd;
 }
 
+// Reads exactly `size` bytes at `offset`; false on an error or a short file.
+bool readAt(int fd, char* data, qint64 size, qint64 offset) {
+    while (size > 0) {
+        const ssize_t n = pread(fd, data, size_t(size), off_t(offset));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        data += n;
+        size -= n;
+        offset += n;
+    }
+    return true;
+}
+
 }  // namespace
 
-MetaSideDeflate::MetaSideDeflate(const QString& dir)
-    : m_dir(dir), m_out_buffer(kOutBytes, Qt::Uninitialized) {
+MetaSideDeflate::MetaSideDeflate(const QString& dir) : m_dir(dir) {
     m_crc = quint32(crc32(0L, Z_NULL, 0));
-    m_fd = unnamedFile(dir);
-    if (m_fd < 0) {
+    m_out_fd = unnamedFile(dir);
+    if (m_out_fd < 0) {
         fail(strerror(errno));
         return;
     }
@@ -57,9 +73,7 @@ MetaSideDeflate::MetaSideDeflate(const QString& dir)
 MetaSideDeflate::~MetaSideDeflate() {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_closed = true;
-        m_queue.clear();
-        // An abandoned stream is not finished: the worker stops at the next piece.
+        // An abandoned stream is not finished: the worker stops at its next chunk.
         if (!m_done) {
             m_failed = true;
         }
@@ -71,8 +85,10 @@ MetaSideDeflate::~MetaSideDeflate() {
     if (m_zs_ready) {
         deflateEnd(&m_zs);
     }
-    if (m_fd >= 0) {
-        close(m_fd);
+    for (int fd : {m_in_fd, m_out_fd}) {
+        if (fd >= 0) {
+            close(fd);
+        }
     }
 }
 
@@ -82,7 +98,6 @@ void MetaSideDeflate::fail(const char* why) {
         return;
     }
     m_failed = true;
-    m_queue.clear();
     FLOG(FLOG_WARN, "deflating meta.json beside its writing failed (%s); packing deflates it itself", why);
     m_changed.notify_all();
 }
@@ -92,16 +107,17 @@ bool MetaSideDeflate::failed() const {
     return m_failed;
 }
 
-void MetaSideDeflate::feed(const char* data, qint64 size) {
-    if (size <= 0) {
-        return;
+void MetaSideDeflate::written(int writtenFile, qint64 size) {
+    if (m_in_fd < 0 && !failed()) {
+        // The writer's descriptor is write-only; the file is opened again for reading.
+        const QByteArray self = "/proc/self/fd/" + QByteArray::number(writtenFile);
+        m_in_fd = open(self.constData(), O_RDONLY | O_CLOEXEC);
+        if (m_in_fd < 0) {
+            fail(strerror(errno));
+        }
     }
-    std::unique_lock<std::mutex> lock(m_mutex);
-    m_changed.wait(lock, [this] { return m_failed || m_closed || m_queue.size() < kQueuedPieces; });
-    if (m_failed || m_closed) {
-        return;
-    }
-    m_queue.emplace_back(data, int(size));
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_available += size;
     m_changed.notify_all();
 }
 
@@ -118,28 +134,30 @@ bool MetaSideDeflate::finish() {
     if (m_worker.joinable()) {
         m_worker.join();
     }
-    return !failed() && m_fd >= 0;
+    return !failed();
 }
 
 void MetaSideDeflate::run() {
+    QByteArray chunk(int(kChunkBytes), Qt::Uninitialized);
+    qint64 consumed = 0;
     for (;;) {
-        QByteArray piece;
+        qint64 size = 0;
         bool last = false;
         {
             std::unique_lock<std::mutex> lock(m_mutex);
-            m_changed.wait(lock, [this] { return m_failed || m_closed || !m_queue.empty(); });
+            m_changed.wait(lock, [&] { return m_failed || m_closed || m_available > consumed; });
             if (m_failed) {
                 break;
             }
-            if (!m_queue.empty()) {
-                piece = std::move(m_queue.front());
-                m_queue.pop_front();
-                m_changed.notify_all();
-            } else {
-                last = true;  // closed and drained
-            }
+            size = qMin(kChunkBytes, m_available - consumed);
+            last = m_closed && size == 0;
         }
-        if (!deflatePiece(piece, last ? Z_FINISH : Z_NO_FLUSH) || last) {
+        if (size > 0 && !readAt(m_in_fd, chunk.data(), size, consumed)) {
+            fail("reading the written text back");
+            break;
+        }
+        consumed += size;
+        if (!deflateChunk(chunk.constData(), size_t(size), last ? Z_FINISH : Z_NO_FLUSH) || last) {
             break;
         }
     }
@@ -148,23 +166,24 @@ void MetaSideDeflate::run() {
     m_changed.notify_all();
 }
 
-bool MetaSideDeflate::deflatePiece(const QByteArray& piece, int flush) {
-    if (!piece.isEmpty()) {
-        m_crc = quint32(crc32(m_crc, reinterpret_cast<const Bytef*>(piece.constData()), uInt(piece.size())));
-        m_raw_size += piece.size();
+bool MetaSideDeflate::deflateChunk(const char* data, size_t size, int flush) {
+    if (size > 0) {
+        m_crc = quint32(crc32(m_crc, reinterpret_cast<const Bytef*>(data), uInt(size)));
+        m_raw_size += qint64(size);
     }
-    m_zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(piece.constData()));
-    m_zs.avail_in = uInt(piece.size());
+    char out[64 * 1024];
+    m_zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data));
+    m_zs.avail_in = uInt(size);
     for (;;) {
-        m_zs.next_out = reinterpret_cast<Bytef*>(m_out_buffer.data());
-        m_zs.avail_out = uInt(m_out_buffer.size());
+        m_zs.next_out = reinterpret_cast<Bytef*>(out);
+        m_zs.avail_out = sizeof out;
         const int rc = deflate(&m_zs, flush);
         if (rc == Z_STREAM_ERROR) {
             fail("deflate");
             return false;
         }
-        const size_t produced = size_t(m_out_buffer.size()) - m_zs.avail_out;
-        if (produced > 0 && !writeOut(reinterpret_cast<const Bytef*>(m_out_buffer.constData()), produced)) {
+        const size_t produced = sizeof out - m_zs.avail_out;
+        if (produced > 0 && !writeOut(out, produced)) {
             return false;
         }
         if (flush == Z_FINISH && rc == Z_STREAM_END) {
@@ -177,9 +196,9 @@ bool MetaSideDeflate::deflatePiece(const QByteArray& piece, int flush) {
     }
 }
 
-bool MetaSideDeflate::writeOut(const Bytef* data, size_t size) {
+bool MetaSideDeflate::writeOut(const char* data, size_t size) {
     while (size > 0) {
-        const ssize_t n = write(m_fd, data, size);
+        const ssize_t n = write(m_out_fd, data, size);
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -195,18 +214,12 @@ bool MetaSideDeflate::writeOut(const Bytef* data, size_t size) {
 }
 
 bool MetaSideDeflate::copyTo(QIODevice* out) const {
-    QByteArray buffer(kOutBytes, Qt::Uninitialized);
-    qint64 offset = 0;
-    while (offset < m_deflated_size) {
-        const ssize_t n = pread(m_fd, buffer.data(),
-                                size_t(qMin<qint64>(buffer.size(), m_deflated_size - offset)), off_t(offset));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0 || out->write(buffer.constData(), n) != n) {
+    QByteArray buffer(int(kChunkBytes), Qt::Uninitialized);
+    for (qint64 offset = 0; offset < m_deflated_size; offset += buffer.size()) {
+        const qint64 size = qMin<qint64>(buffer.size(), m_deflated_size - offset);
+        if (!readAt(m_out_fd, buffer.data(), size, offset) || out->write(buffer.constData(), size) != size) {
             return false;
         }
-        offset += n;
     }
     return true;
 }
