@@ -4,11 +4,15 @@
 //   bench_cutmerge cut OUT.vrk SOURCE.vrk BEGIN_S END_S [BEGIN_S END_S ...]
 //   bench_cutmerge merge OUT.vrk INPUT.vrk INPUT.vrk [...]
 //   bench_cutmerge read META.json [OUT.json]   (reading alone, and writing it back: times, event count)
+//   bench_cutmerge write META.json DIR         (writing alone, then writing with meta.json deflated
+//                                               beside it, into DIR: how the side thread slows the
+//                                               writer and how long packing would wait for it)
 //
 // Prints "phase seconds" lines. Inside save and merge, the trimming, the writing of meta.json and the
 // packing are told apart by the log lines that open them.
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QElapsedTimer>
 #include <QStringList>
 #include <QUuid>
@@ -22,6 +26,7 @@
 #include "DataWrapper.h"
 #include "FLog.h"
 #include "JsonResourceParse.h"
+#include "MetaSideDeflate.h"
 
 namespace {
 
@@ -178,6 +183,30 @@ int main(int argc, char** argv) {
         std::printf("events %d\n", m.draw.size() + m.animation.size() + m.pageChange.size() +
                                        m.answer.size() + m.question.size() + m.chatLog.size());
         return 0;
+    }
+    if (args.size() == 4 && args[1] == "write") {
+        const std::shared_ptr<_RootItem> root = JsonResourceParse::parseFile(args[2]);
+        if (!root) {
+            std::fprintf(stderr, "read failed\n");
+            return 2;
+        }
+        const QString plain = args[3] + "/plain.json";
+        const QString side = args[3] + "/side.json";
+        double t = now();
+        const bool plainOk = JsonResourceParse::saveFile(root, plain);
+        std::printf("write_plain %.2f\n", now() - t);
+        MetaSideDeflate deflate(args[3]);
+        t = now();
+        const bool sideOk = JsonResourceParse::saveFile(
+            root, side, [&deflate](int file, qint64 size) { deflate.written(file, size); });
+        const double written = now();
+        std::printf("write_with_side %.2f\n", written - t);
+        const bool deflated = deflate.finish();
+        std::printf("side_wait_after_write %.2f\n", now() - written);
+        std::printf("deflated_bytes %lld\n", static_cast<long long>(deflate.deflatedSize()));
+        QFile::remove(plain);
+        QFile::remove(side);
+        return plainOk && sideOk && deflated ? 0 : 3;
     }
     if (args.size() < 4 || (args[1] != "cut" && args[1] != "merge")) {
         std::fprintf(stderr, "usage: %s cut OUT SOURCE B E [B E ...] | merge OUT IN IN [...] | read META\n",

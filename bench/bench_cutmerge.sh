@@ -234,6 +234,11 @@ for c in $CLASSES; do
         "$(ph "$R/cut.phases" write)" "$(ph "$R/cut.phases" pack)" "$(ph "$R/cut.phases" join)"
     row merge merge "$((metaMB * 2))" "$(ph "$R/read.phases" read)x2" "$(ph "$R/merge.phases" shift_append)" \
         "$(ph "$R/merge.phases" write)" "$(ph "$R/merge.phases" pack)" "$(ph "$R/merge.phases" join)"
+    # The writer alone, then with meta.json deflated beside it for packing (the whole document).
+    "$BENCH" write "$R/meta.json" "$R" >"$R/write.phases" 2>/dev/null
+    echo "$label write of the whole meta.json: alone $(ph "$R/write.phases" write_plain) s," \
+        "with the side deflate $(ph "$R/write.phases" write_with_side) s," \
+        "then packing waits $(ph "$R/write.phases" side_wait_after_write) s for it"
     rm -f "$R/in1.vrk" "$R/in2.vrk" "$R/cut.vrk" "$R/merged.vrk"
 done
 echo "machine after: $(uptime)"

@@ -47,6 +47,18 @@ void appendShifted(QList<std::shared_ptr<T>>& into, const QList<std::shared_ptr<
     }
 }
 
+// Drops a side-deflated meta.json that no packing took (a failed write, a cancel on the way).
+class SideDeflateGuard {
+public:
+    explicit SideDeflateGuard(FileHandler& handler) : m_handler(handler) {}
+    ~SideDeflateGuard() { m_handler.dropMetaDeflate(); }
+    SideDeflateGuard(const SideDeflateGuard&) = delete;
+    SideDeflateGuard& operator=(const SideDeflateGuard&) = delete;
+
+private:
+    FileHandler& m_handler;
+};
+
 }  // namespace
 
 qint16 DataWrapper::readFile(const QString& path, std::function<void(int)> done, bool keepEncrypt) {
@@ -232,13 +244,16 @@ qint16 DataWrapper::save(const QString& file) {
 
     trimEventsToSegments();
 
-    if (!JsonResourceParse::saveFile(root, root->tmp_edit_path + QStringLiteral("meta.json"))) {
-        FLOG(FLOG_ERROR, "write meta.json is fail.");
-        return -3;
-    }
     if (!m_file_handler) {
         m_file_handler = std::make_shared<FileHandler>();
         m_file_handler->setOwner(weak_from_this());
+    }
+    // A plain package's meta.json is deflated for packing on a second thread while it is written.
+    const SideDeflateGuard sideGuard(*m_file_handler);
+    if (!JsonResourceParse::saveFile(root, root->tmp_edit_path + QStringLiteral("meta.json"),
+                                     m_file_handler->deflateMetaWhileWriting(root->tmp_edit_path))) {
+        FLOG(FLOG_ERROR, "write meta.json is fail.");
+        return -3;
     }
     if (m_cancelled.load()) {
         return endCancelled("pack");
@@ -327,12 +342,14 @@ qint16 DataWrapper::merge(QList<std::shared_ptr<DataWrapper>> others, int width,
     if (m_progress) {
         m_progress(0.8f);
     }
-    if (!JsonResourceParse::saveFile(root, root->tmp_edit_path + QStringLiteral("meta.json"))) {
-        FLOG(FLOG_ERROR, "write meta.json is fail.");
-        return -3;
-    }
     if (anyEncrypted) {
         m_file_handler->setEncrypted(true);
+    }
+    const SideDeflateGuard sideGuard(*m_file_handler);
+    if (!JsonResourceParse::saveFile(root, root->tmp_edit_path + QStringLiteral("meta.json"),
+                                     m_file_handler->deflateMetaWhileWriting(root->tmp_edit_path))) {
+        FLOG(FLOG_ERROR, "write meta.json is fail.");
+        return -3;
     }
     if (m_cancelled.load()) {
         return endCancelled("merge");

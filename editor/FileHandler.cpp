@@ -29,6 +29,7 @@
 
 #include "FLog.h"
 #include "JsonResourceParse.h"
+#include "MetaSideDeflate.h"
 #include "WorkspaceJournal.h"
 #include "supzip.h"
 
@@ -230,7 +231,82 @@ bool isStoredEntry(const QString& name) {
            suffix == QLatin1String("jpeg") || suffix == QLatin1String("png") || name == QLatin1String("c");
 }
 
-bool addPlainEntries(QuaZip& zip, const QString& dirPath, const QString& prefix) {
+bool addDirEntry(QuaZip& zip, const QFileInfo& entry, const QString& name) {
+    QuaZipFile dirEntry(&zip);
+    if (!dirEntry.open(QIODevice::WriteOnly, QuaZipNewInfo(name + QLatin1Char('/'), entry.filePath()),
+                       nullptr, 0, 0, 0)) {
+        return false;
+    }
+    dirEntry.close();
+    return dirEntry.getZipError() == 0;
+}
+
+bool addFileEntry(QuaZip& zip, const QFileInfo& entry, const QString& name) {
+    QFile in(entry.filePath());
+    if (!in.open(QIODevice::ReadOnly)) {
+        return false;
+    }
+    const bool store = isStoredEntry(name);
+    // Zip64 headers only where the 32-bit fields cannot hold the entry; small entries keep the
+    // classic layout that every reader accepts.
+    zip.setZip64Enabled(entry.size() >= qint64(0x7fffffff));
+    QuaZipFile out(&zip);
+    if (!out.open(QIODevice::WriteOnly, QuaZipNewInfo(name, entry.filePath()), nullptr, 0,
+                  store ? 0 : Z_DEFLATED, store ? 0 : Z_DEFAULT_COMPRESSION)) {
+        return false;
+    }
+    QByteArray buffer(1 << 20, Qt::Uninitialized);
+    for (;;) {
+        const qint64 n = in.read(buffer.data(), buffer.size());
+        if (n < 0) {
+            return false;
+        }
+        if (n == 0) {
+            break;
+        }
+        if (out.write(buffer.constData(), n) != n) {
+            return false;
+        }
+    }
+    out.close();
+    return out.getZipError() == 0;
+}
+
+enum class SideEntry { Added, Failed, NotUsable };
+
+// Adds meta.json from the stream deflated beside its writing, with the header fields the packer's
+// own deflate would give it. NotUsable (nothing added) when the stream failed or is not that file's.
+SideEntry addSideDeflated(QuaZip& zip, const QFileInfo& entry, const QString& name, MetaSideDeflate& side) {
+    if (!side.finish()) {
+        return SideEntry::NotUsable;  // logged by the side path
+    }
+    if (side.rawSize() != entry.size()) {
+        FLOG(FLOG_WARN,
+             "meta.json deflated beside its writing has %lld bytes, the file %lld; deflating it again",
+             static_cast<long long>(side.rawSize()), static_cast<long long>(entry.size()));
+        return SideEntry::NotUsable;
+    }
+    zip.setZip64Enabled(entry.size() >= qint64(0x7fffffff));
+    QuaZipNewInfo info(name, entry.filePath());
+    info.uncompressedSize = quint64(side.rawSize());
+    // The packer's deflate marks text in the internal attributes; a raw entry keeps what it is given.
+    info.internalAttr = side.isText() ? 1 : 0;
+    QuaZipFile out(&zip);
+    if (!out.open(QIODevice::WriteOnly, info, nullptr, side.crc(), Z_DEFLATED, Z_DEFAULT_COMPRESSION, true) ||
+        !side.copyTo(&out)) {
+        return SideEntry::Failed;
+    }
+    out.close();
+    if (out.getZipError() != 0) {
+        return SideEntry::Failed;
+    }
+    FLOG(FLOG_DEBUG, "meta.json added as deflated beside its writing: %lld bytes",
+         static_cast<long long>(side.deflatedSize()));
+    return SideEntry::Added;
+}
+
+// `side`, when given, holds the deflated meta.json of the folder's top level.
+bool addPlainEntries(QuaZip& zip, const QString& dirPath, const QString& prefix, MetaSideDeflate* side) {
     const QDir dir(dirPath);
     // Hidden entries and links stay out, as with the toolkit's own directory packing.
     const QFileInfoList entries =
@@ -238,46 +314,22 @@ bool addPlainEntries(QuaZip& zip, const QString& dirPath, const QString& prefix)
     for (const QFileInfo& entry : entries) {
         const QString name = prefix + entry.fileName();
         if (entry.isDir()) {
-            QuaZipFile dirEntry(&zip);
-            if (!dirEntry.open(QIODevice::WriteOnly, QuaZipNewInfo(name + QLatin1Char('/'), entry.filePath()),
-                               nullptr, 0, 0, 0)) {
-                return false;
-            }
-            dirEntry.close();
-            if (dirEntry.getZipError() != 0 ||
-                !addPlainEntries(zip, entry.filePath(), name + QLatin1Char('/'))) {
+            if (!addDirEntry(zip, entry, name) ||
+                !addPlainEntries(zip, entry.filePath(), name + QLatin1Char('/'), nullptr)) {
                 return false;
             }
             continue;
         }
-        QFile in(entry.filePath());
-        if (!in.open(QIODevice::ReadOnly)) {
-            return false;
-        }
-        const bool store = isStoredEntry(name);
-        // Zip64 headers only where the 32-bit fields cannot hold the entry; small entries keep the
-        // classic layout that every reader accepts.
-        zip.setZip64Enabled(entry.size() >= qint64(0x7fffffff));
-        QuaZipFile out(&zip);
-        if (!out.open(QIODevice::WriteOnly, QuaZipNewInfo(name, entry.filePath()), nullptr, 0,
-                      store ? 0 : Z_DEFLATED, store ? 0 : Z_DEFAULT_COMPRESSION)) {
-            return false;
-        }
-        QByteArray buffer(1 << 20, Qt::Uninitialized);
-        for (;;) {
-            const qint64 n = in.read(buffer.data(), buffer.size());
-            if (n < 0) {
+        if (side && name == QLatin1String("meta.json")) {
+            const SideEntry added = addSideDeflated(zip, entry, name, *side);
+            if (added == SideEntry::Failed) {
                 return false;
             }
-            if (n == 0) {
-                break;
-            }
-            if (out.write(buffer.constData(), n) != n) {
-                return false;
+            if (added == SideEntry::Added) {
+                continue;
             }
         }
-        out.close();
-        if (out.getZipError() != 0) {
+        if (!addFileEntry(zip, entry, name)) {
             return false;
         }
     }
@@ -285,7 +337,7 @@ bool addPlainEntries(QuaZip& zip, const QString& dirPath, const QString& prefix)
 }
 
 // Packs a directory's content into a plain zip (entries relative to the directory).
-bool packPlainDir(const QString& zipPath, const QString& dirPath) {
+bool packPlainDir(const QString& zipPath, const QString& dirPath, MetaSideDeflate* side) {
     if (!QFileInfo(dirPath).isDir()) {
         return false;
     }
@@ -293,7 +345,7 @@ bool packPlainDir(const QString& zipPath, const QString& dirPath) {
     if (!zip.open(QuaZip::mdCreate)) {
         return false;
     }
-    const bool ok = addPlainEntries(zip, dirPath, QString());
+    const bool ok = addPlainEntries(zip, dirPath, QString(), side);
     zip.close();
     if (!ok || zip.getZipError() != 0) {
         QFile::remove(zipPath);
@@ -302,9 +354,34 @@ bool packPlainDir(const QString& zipPath, const QString& dirPath) {
     return true;
 }
 
+bool isSameDir(const QString& a, const QString& b) {
+    return QDir::cleanPath(QFileInfo(a).absoluteFilePath()) ==
+           QDir::cleanPath(QFileInfo(b).absoluteFilePath());
+}
+
 }  // namespace
 
+std::function<void(int, qint64)> FileHandler::deflateMetaWhileWriting(const QString& editDir) {
+    m_meta_deflate.reset();
+    if (encrypted) {
+        return {};
+    }
+    auto side = std::make_shared<MetaSideDeflate>(editDir);
+    if (side->failed()) {
+        return {};
+    }
+    m_meta_deflate = side;
+    return [side](int file, qint64 size) { side->written(file, size); };
+}
+
+void FileHandler::dropMetaDeflate() {
+    m_meta_deflate.reset();
+}
+
 qint16 FileHandler::compress(std::shared_ptr<_RootItem> root, const QString& outPath) {
+    // A side stream serves this one packing at most; it goes (with its file) when packing ends.
+    const std::shared_ptr<MetaSideDeflate> side = std::move(m_meta_deflate);
+    m_meta_deflate.reset();
     if (copyPageImages(root) < 0) {
         FLOG(FLOG_ERROR, "copy file to temp dir is fail.");
         return -1;
@@ -328,7 +405,8 @@ qint16 FileHandler::compress(std::shared_ptr<_RootItem> root, const QString& out
     const QString tmpPackage = staging.path() + QStringLiteral("/package.vrk");
 
     if (!encrypted) {
-        if (!packPlainDir(tmpPackage, root->tmp_edit_path)) {
+        MetaSideDeflate* ready = side && isSameDir(side->dir(), root->tmp_edit_path) ? side.get() : nullptr;
+        if (!packPlainDir(tmpPackage, root->tmp_edit_path, ready)) {
             FLOG(FLOG_ERROR, "compress root_item to zip is fail.");
             return -2;
         }

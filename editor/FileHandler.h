@@ -4,11 +4,13 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <memory>
 
 #include "ResourceItem.h"
 
 class DataWrapper;
+class MetaSideDeflate;
 
 class FileHandler : public QObject {
     Q_OBJECT
@@ -28,6 +30,14 @@ public:
     qint16 copyPageImages(std::shared_ptr<_RootItem> root);
     // 0 done, -1 page images could not be prepared, -2 packing failed.
     qint16 compress(std::shared_ptr<_RootItem> root, const QString& outPath);
+
+    // For a plain package: deflates meta.json on a second thread while it is written into `editDir`
+    // (the returned sink hears of every piece written), and the next `compress` of that folder adds the
+    // finished stream instead of deflating the text again. Empty sink when packing will encipher.
+    // Whatever goes wrong on the side, packing falls back to deflating the file itself.
+    std::function<void(int, qint64)> deflateMetaWhileWriting(const QString& editDir);
+    // Drops a side stream that no `compress` will use (a write that failed, a cancelled task).
+    void dropMetaDeflate();
 
     static bool removeDir(const QString& path);
     static QString uniqueFilePath(const QString& path);
@@ -54,4 +64,5 @@ private:
     bool encrypted = false;
     bool keep_encrypt = false;
     QString m_packed_path;
+    std::shared_ptr<MetaSideDeflate> m_meta_deflate;
 };

@@ -51,7 +51,37 @@ std::shared_ptr<_RootItem> JsonResourceParse::parseBytes(const QByteArray& bytes
     return handled ? root : parseBytesReference(bytes);
 }
 
+namespace {
+
+// Passes what is written on to the file and tells the sink about every piece written.
+class TeeDevice : public QIODevice {
+public:
+    TeeDevice(QFileDevice* target, const JsonResourceParse::PieceSink& written)
+        : m_target(target), m_written(written) {}
+
+protected:
+    qint64 readData(char*, qint64) override { return -1; }
+    qint64 writeData(const char* data, qint64 size) override {
+        const qint64 done = m_target->write(data, size);
+        if (done == size) {
+            m_written(m_target->handle(), size);
+        }
+        return done;
+    }
+
+private:
+    QFileDevice* m_target;
+    const JsonResourceParse::PieceSink& m_written;
+};
+
+}  // namespace
+
 bool JsonResourceParse::saveFile(std::shared_ptr<_RootItem> root, const QString& path) {
+    return saveFile(std::move(root), path, PieceSink());
+}
+
+bool JsonResourceParse::saveFile(std::shared_ptr<_RootItem> root, const QString& path,
+                                 const PieceSink& written) {
     if (!root) {
         FLOG(FLOG_ERROR, "root item is empty.");
         return false;
@@ -67,7 +97,11 @@ bool JsonResourceParse::saveFile(std::shared_ptr<_RootItem> root, const QString&
         FLOG(FLOG_ERROR, "can't open file:%s", path.toUtf8().constData());
         return false;
     }
-    if (!MetaJson::writeDocument(*root, &file) || !file.commit()) {
+    TeeDevice tee(&file, written);
+    if (written) {
+        tee.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+    }
+    if (!MetaJson::writeDocument(*root, written ? static_cast<QIODevice*>(&tee) : &file) || !file.commit()) {
         FLOG(FLOG_ERROR, "can't write file:%s", path.toUtf8().constData());
         file.cancelWriting();
         return false;

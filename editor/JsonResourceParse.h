@@ -2,6 +2,7 @@
 // Reader and writer of meta.json. Static operations, no state.
 #include <QJsonObject>
 #include <QString>
+#include <functional>
 #include <memory>
 
 #include "ResourceItem.h"
@@ -29,6 +30,11 @@ public:
 
     // Writing: false (and nothing filled) for an empty record.
     static bool saveFile(std::shared_ptr<_RootItem> root, const QString& path);
+    // The same; after each piece of the text is written, `written` gets the descriptor of the file
+    // being written and the piece's size (for work that runs alongside the write, such as
+    // deflating the text for the package).
+    using PieceSink = std::function<void(int file, qint64 size)>;
+    static bool saveFile(std::shared_ptr<_RootItem> root, const QString& path, const PieceSink& written);
     static bool datasItemToJson(std::shared_ptr<_DatasItem> item, QJsonObject& object);
     static bool templateItemToJson(std::shared_ptr<_TemplateItem> item, QJsonObject& object);
     static bool roomItemToJson(std::shared_ptr<_RoomItem> item, QJsonObject& object);

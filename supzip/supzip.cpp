@@ -548,6 +548,91 @@ int supzip_remove_tree(const char* path) {
     return rc;
 }
 
+namespace {
+
+int extractOne(zip_t* za, const PlannedEntry& e, const std::string& root, std::vector<char>& buf,
+               const char* package) {
+    const bool fastAes = e.encryption_method == ZIP_EM_AES_256 &&
+                         (e.comp_method == ZIP_CM_STORE || e.comp_method == ZIP_CM_DEFLATE);
+    return fastAes ? extractAesFile(za, e, root, buf, package) : extractFile(za, e, root, buf, package);
+}
+
+// Extracts one entry through a handle of the package of its own (handles are not shared between
+// threads).
+int extractOnOwnHandle(const PlannedEntry& e, const std::string& root, const char* package) {
+    int err = 0;
+    ZipCloser z;
+    z.za = zip_open(package, ZIP_RDONLY, &err);
+    if (!z.za) {
+        FLOG(FLOG_ERROR, "can't open package %s again (error %d)", package, err);
+        return SUPZIP_ERR_OPEN;
+    }
+    zip_set_default_password(z.za, kPackageKey);
+    std::vector<char> buf(kCopyBuffer);
+    return extractOne(z.za, e, root, buf, package);
+}
+
+// The entry worth a thread of its own: the costliest file (inflating costs several times what
+// copying a stored entry does), when some other file can be written meanwhile.
+const PlannedEntry* sideEntry(const std::vector<PlannedEntry>& plan) {
+    const PlannedEntry* best = nullptr;
+    int files = 0;
+    auto cost = [](const PlannedEntry& e) { return e.comp_method == ZIP_CM_STORE ? e.size : e.size * 4; };
+    for (const PlannedEntry& e : plan) {
+        if (e.is_dir) {
+            continue;
+        }
+        ++files;
+        if (!best || cost(e) > cost(*best)) {
+            best = &e;
+        }
+    }
+    return files >= 2 ? best : nullptr;
+}
+
+// Writes every planned entry under `root`: folders first, then the costliest file on a second
+// thread while this one writes the others (a long class's meta.json inflates while its video is
+// copied). The first failure decides the result; the caller removes `root` on failure.
+int extractPlan(zip_t* za, const std::vector<PlannedEntry>& plan, const std::string& root,
+                const char* package) {
+    for (const PlannedEntry& e : plan) {
+        const std::string folder =
+            e.is_dir ? e.path : (e.path.find('/') != std::string::npos ? parentOf(e.path) : "");
+        if (!folder.empty() && !makeDirs(root, folder)) {
+            FLOG(FLOG_ERROR, "can't create folder %s: %s", folder.c_str(), strerror(errno));
+            return SUPZIP_ERR_WRITE;
+        }
+    }
+    const PlannedEntry* side = sideEntry(plan);
+    int sideRc = SUPZIP_OK;
+    std::thread sideThread;
+    if (side) {
+        try {
+            sideThread = std::thread(
+                [&sideRc, side, &root, package]() { sideRc = extractOnOwnHandle(*side, root, package); });
+        } catch (const std::system_error&) {
+            side = nullptr;  // no thread to be had: everything here, in turn
+        }
+    }
+    int rc = SUPZIP_OK;
+    std::vector<char> buf(kCopyBuffer);
+    for (const PlannedEntry& e : plan) {
+        if (e.is_dir || &e == side) {
+            continue;
+        }
+        rc = extractOne(za, e, root, buf, package);
+        if (rc != SUPZIP_OK) {
+            break;
+        }
+    }
+    if (sideThread.joinable()) {
+        sideThread.join();
+    }
+    return rc != SUPZIP_OK ? rc : sideRc;
+}
+
+}  // namespace
+
 extern "C" int IsEncryptSource(const char* package_path) {
     if (!package_path || !*package_path) {
         return 0;
@@ -658,29 +743,7 @@ extern "C" int DecompressZipDec(const char* package_path, const char* dest_dir) 
     }
     const std::string staging(tmpl.data());
 
-    std::vector<char> buf(kCopyBuffer);
-    for (const PlannedEntry& e : plan) {
-        if (e.is_dir) {
-            if (!makeDirs(staging, e.path)) {
-                FLOG(FLOG_ERROR, "can't create folder %s: %s", e.path.c_str(), strerror(errno));
-                rc = SUPZIP_ERR_WRITE;
-                break;
-            }
-            continue;
-        }
-        if (e.path.find('/') != std::string::npos && !makeDirs(staging, parentOf(e.path))) {
-            FLOG(FLOG_ERROR, "can't create folder for %s: %s", e.path.c_str(), strerror(errno));
-            rc = SUPZIP_ERR_WRITE;
-            break;
-        }
-        const bool fastAes = e.encryption_method == ZIP_EM_AES_256 &&
-                             (e.comp_method == ZIP_CM_STORE || e.comp_method == ZIP_CM_DEFLATE);
-        rc = fastAes ? extractAesFile(z.za, e, staging, buf, package_path)
-                     : extractFile(z.za, e, staging, buf, package_path);
-        if (rc != SUPZIP_OK) {
-            break;
-        }
-    }
+    rc = extractPlan(z.za, plan, staging, package_path);
     if (rc == SUPZIP_OK && dest_exists) {
         // The caller's folder keeps its identity (whoever recorded it still finds it): the unpacked
         // entries move into it instead of a new folder taking its name.

@@ -2,12 +2,18 @@
 // directories (plain and enciphered), page image copies, output naming and folder removal.
 #include <QtTest>
 
+#include <atomic>
+#include <cstring>
 #include <ctime>
 #include <random>
 
+#include <unistd.h>
+
 #include "../supzip/FileTree.h"
 #include "DataWrapper.h"
+#include "FLog.h"
 #include "FileHandler.h"
+#include "JsonResourceParse.h"
 #include "WorkspaceJournal.h"
 #include "TestSupport.h"
 #include "supzip.h"
@@ -59,6 +65,8 @@ private slots:
     void longestNamesOpenAndPack_data();
     void longestNamesOpenAndPack();
     void defaultOutputDirAndFreeSpace();
+    void metaDeflatedBesideWriting_data();
+    void metaDeflatedBesideWriting();
 
 private:
     QString m_tmp;  // the temporary location every workspace must go to
@@ -520,6 +528,100 @@ void TestFileHandler::defaultOutputDirAndFreeSpace() {
     const quint64 chosen = FileHandler::freeSpaceMB(parent.absoluteFilePath());
     QVERIFY(chosen >= FileHandler::freeSpaceMB(QDir::homePath()) ||
             !QFileInfo(QDir::homePath()).isWritable());
+}
+
+namespace {
+
+// Log lines about meta.json deflated beside its writing, by level (they may come from its thread).
+std::atomic<int> g_side_used{0};
+std::atomic<int> g_side_warned{0};
+void countSideLines(int level, const char* format, va_list, void*) {
+    if (std::strstr(format, "beside its writing")) {
+        ++(level == FLOG_DEBUG ? g_side_used : g_side_warned);
+    }
+}
+
+// Open descriptors of this process on files in `dir` (named or not).
+int filesOpenIn(const QString& dir) {
+    int n = 0;
+    for (const QString& fd :
+         QDir("/proc/self/fd").entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+        char target[4096];
+        const ssize_t len =
+            readlink(QFile::encodeName("/proc/self/fd/" + fd).constData(), target, sizeof target);
+        n += len > 0 && QByteArray(target, int(len)).startsWith(QFile::encodeName(dir)) ? 1 : 0;
+    }
+    return n;
+}
+
+}  // namespace
+
+void TestFileHandler::metaDeflatedBesideWriting_data() {
+    QTest::addColumn<QString>("side");  // what happens on the side path
+    QTest::addColumn<bool>("used");
+    QTest::newRow("deflated while written") << "written" << true;
+    QTest::newRow("no folder for its file") << "nofolder" << false;
+    QTest::newRow("side thread fails") << "fails" << false;
+    QTest::newRow("file changed after the write") << "grown" << false;
+    QTest::newRow("dropped before packing") << "dropped" << false;
+}
+
+void TestFileHandler::metaDeflatedBesideWriting() {
+    QFETCH(QString, side);
+    QFETCH(bool, used);
+    auto owner = std::make_shared<DataWrapper>();
+    FileHandler fh;
+    fh.setOwner(owner);
+    auto root = fh.decompress(m_plain);
+    QVERIFY(root && !fh.isEncrypted());
+    QVERIFY(QFile::copy(root->video_path, root->tmp_edit_path + "c.mp4"));
+    // Some megabytes of text, so that several of the writer's pieces go through the side thread.
+    auto& draws = root->datas->meta_item->draw;
+    const auto one = draws;
+    while (draws.size() < 60000) {
+        draws += one;
+    }
+
+    g_side_used = 0;
+    g_side_warned = 0;
+    flog_set_callback(&countSideLines, nullptr);
+    const QString sideDir = side == "nofolder" ? m_base.path() + "/no/such/folder" : root->tmp_edit_path;
+    auto sink = fh.deflateMetaWhileWriting(sideDir);
+    QCOMPARE(bool(sink), side != "nofolder");
+    QCOMPARE(filesOpenIn(root->tmp_edit_path), side != "nofolder" ? 1 : 0);
+    const QString meta = root->tmp_edit_path + "meta.json";
+    QVERIFY(JsonResourceParse::saveFile(root, meta, sink));
+    QVERIFY(QFileInfo(meta).size() > 3 * (4 << 20));
+    if (side == "fails") {
+        sink(-1, 1);  // a byte the file does not have: the side thread fails reading it
+    } else if (side == "grown") {
+        QFile grow(meta);
+        QVERIFY(grow.open(QIODevice::Append) && grow.write("\n") == 1);
+    } else if (side == "dropped") {
+        fh.dropMetaDeflate();
+    }
+    sink = nullptr;  // the writer's hold on the side stream ends with the write
+
+    const QString outDir = m_base.path() + "/side-" + side;
+    const QString out = outDir + "/side.vrk";
+    QCOMPARE(int(fh.compress(root, out)), 0);
+    flog_set_callback(nullptr, nullptr);
+    QCOMPARE(g_side_used.load(), used ? 1 : 0);
+    QCOMPARE(g_side_warned.load(), side == "written" || side == "dropped" ? 0 : 1);
+    QCOMPARE(filesOpenIn(root->tmp_edit_path), 0);
+    QCOMPARE(names(root->tmp_edit_path), (QStringList{"c.mp4", "image", "meta.json"}));
+
+    // The packer's own deflate of the same folder is the oracle: the same bytes, entry for entry.
+    const QString plain = outDir + "/plain.vrk";
+    QCOMPARE(int(fh.compress(root, plain)), 0);
+    QCOMPARE(g_side_used.load(), used ? 1 : 0);
+    QCOMPARE(hostile::readAll(out), hostile::readAll(plain));
+    QCOMPARE(testsupport::runProgram("unzip", {"-tq", out}), 0);
+    QByteArray unpacked;
+    QCOMPARE(testsupport::runProgram("unzip", {"-p", out, "meta.json"}, &unpacked), 0);
+    QCOMPARE(unpacked, hostile::readAll(meta));
+    QDir(outDir).removeRecursively();
+    QDir(root->tmp_edit_path).removeRecursively();
 }
 
 QTEST_GUILESS_MAIN(TestFileHandler)

@@ -176,6 +176,19 @@ inline QList<Case> corpus(const QString& canaryAbs, const QString& canaryName) {
                   b[at + 10] = char(b[at + 10] ^ 0x55);
                   return writeAll(p, b);
               }});
+    // The small entry damaged while the large one (written by a second thread) is fine.
+    c.append({QStringLiteral("bad_crc_small_entry"), false, [=](const QString& p) {
+                  if (!writeZip(p, {{"meta.json", meta}, {"c.mp4", video}})) {
+                      return false;
+                  }
+                  QByteArray b = readAll(p);
+                  const int at = b.indexOf(meta.left(16));
+                  if (at < 0) {
+                      return false;
+                  }
+                  b[at + 8] = char(b[at + 8] ^ 0x55);
+                  return writeAll(p, b);
+              }});
     c.append({QStringLiteral("size_exceeds_header"), false, [=](const QString& p) {
                   return writeZip(p, {{"meta.json", meta}, {"c.mp4", video}}) &&
                          patchUncompressedSize(p, "c.mp4", 100);
