@@ -174,6 +174,7 @@ int MediaRecording::setUpVideo() {
     // few pictures instead of several per thread, which saves a good part of its memory, and the
     // export keeps both cores busy anyway (the next picture is painted while this one is encoded).
     s.x264_params = "sliced-threads=1";
+    s.encoders = mediaExportEncoders(m_param.video_encoder);
     s.color_range = AVCOL_RANGE_MPEG;
     s.colorspace = AVCOL_SPC_SMPTE170M;
     if (!m_video.open(s, m_out.ctx()->oformat->flags & AVFMT_GLOBALHEADER)) {
