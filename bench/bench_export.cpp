@@ -29,6 +29,7 @@ long residentKb() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    VRK2Mp4::keepHeapFlat();
     if (qgetenv("QT_QPA_PLATFORM") == "offscreen") {
         qunsetenv("QT_QPA_PLATFORM");  // the export needs a GL context from a real (X) display
     }

@@ -15,6 +15,8 @@
 #              SIZES (default "1280x720 1920x1080"), KBPS (default 1500), TEMPLATE (default 5),
 #              QUALITY (1: measure SSIM/PSNR, default 1), BENCH_TMP (work folder parent),
 #              BEFORE (another build's bench_export, e.g. of an older commit: adds a "before" row),
+#              CLASS (a package made before with vrk-sample, used instead of making one: a long class
+#              takes long to make; DURATION and TEMPLATE then only label the rows),
 #              ENCODER (the H.264 encoder the engine tries first, e.g. h264_vaapi; default: its own
 #              choice, a hardware encoder where one works, else libx264).
 set -euo pipefail
@@ -41,8 +43,12 @@ WORK="$(mktemp -d "${BENCH_TMP:-${TMPDIR:-/tmp}}/bench_export.XXXXXX")"
 trap 'rm -rf "$WORK"' EXIT
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 
-"$SAMPLE" --template "$TEMPLATE" --duration "$DURATION" --size 1280x720 --events-scale 4 --out "$WORK/class.vrk" \
-    >/dev/null
+if [ -n "${CLASS:-}" ]; then
+    ln -s "$(realpath "$CLASS")" "$WORK/class.vrk"
+else
+    "$SAMPLE" --template "$TEMPLATE" --duration "$DURATION" --size 1280x720 --events-scale 4 --out "$WORK/class.vrk" \
+        >/dev/null
+fi
 unzip -q -o "$WORK/class.vrk" c.mp4 -d "$WORK"
 frames_src=$(ffprobe -v error -select_streams v:0 -count_packets -show_entries stream=nb_read_packets \
     -of csv=p=0 "$WORK/c.mp4")

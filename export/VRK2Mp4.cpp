@@ -22,6 +22,9 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 #include "DataWrapper.h"
 #include "FLog.h"
@@ -31,6 +34,22 @@
 #include "WorkspaceJournal.h"
 
 Q_DECLARE_METATYPE(std::shared_ptr<SRecordFrame>)
+
+// An export makes pictures of a megabyte and more for every frame, on one thread, and frees them on
+// another. glibc's sliding threshold soon serves such blocks from the heap, where the small
+// long-lived blocks the views allocate in between keep the heap's top from shrinking: memory then
+// grows for the whole export. Mapped and unmapped one by one they leave nothing behind. The
+// export's many threads (decoder, encoder, GL) would also each keep an arena of their own.
+void VRK2Mp4::keepHeapFlat() {
+#ifdef __GLIBC__
+    static const bool done = [] {
+        mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+        mallopt(M_ARENA_MAX, 2);
+        return true;
+    }();
+    (void)done;
+#endif
+}
 
 VRK2Mp4::VRK2Mp4(QObject* parent) : QObject(parent) {
     qRegisterMetaType<std::shared_ptr<SRecordFrame>>("std::shared_ptr<SRecordFrame>");
@@ -106,6 +125,7 @@ int VRK2Mp4::startConvert(const QString& output) {
         FLOG(FLOG_ERROR, "initGraphics  fail.");
         return 4;
     }
+    keepHeapFlat();
     m_param->input_path = root->video_path.toUtf8().toStdString();
     m_param->output_path = output.toUtf8().toStdString();
 

@@ -30,6 +30,11 @@ public:
     explicit VRK2Mp4(QObject* parent = nullptr);
     ~VRK2Mp4() override;
 
+    // Sets the process's allocator up for exports (large pictures made and freed on different
+    // threads), so that memory stays flat over a long class; startConvert() does it at the latest,
+    // a program that exports does it best first thing in main(), before the package is read.
+    static void keepHeapFlat();
+
     int prepare(std::shared_ptr<_RecordParam> param);
     // Reads the package in the background; `callback` gets 0 or a negative code on the reading thread.
     qint16 openPackage(const QString& path, std::function<void(int)> callback);
