@@ -86,6 +86,8 @@ private:
     // pixels; null on a GL error.
     std::shared_ptr<_RGBAFrame> readNv12();
     std::shared_ptr<_RGBAFrame> readArgb(QOpenGLFramebufferObject& fbo);
+    // Every few seconds of video, gives the pages of freed heap blocks back to the system.
+    void releaseFreedHeap();
     // Forgets the recorder's temporary file in the journal once the recording has ended.
     void releasePartFile();
 
