@@ -30,9 +30,9 @@ public:
     explicit VRK2Mp4(QObject* parent = nullptr);
     ~VRK2Mp4() override;
 
-    // Sets the process's allocator up for exports (large pictures made and freed on different
-    // threads), so that memory stays flat over a long class; startConvert() does it at the latest,
-    // a program that exports does it best first thing in main(), before the package is read.
+    // Keeps the allocator from giving each of the export's threads an arena of its own;
+    // startConvert() does it at the latest, a program that exports does it best first thing in
+    // main(), before the package is read and the first threads allocate.
     static void keepHeapFlat();
 
     int prepare(std::shared_ptr<_RecordParam> param);
