@@ -1,5 +1,7 @@
 // Converts one package to MP4 with the export engine and reports frames, wall time and memory.
-// Usage: bench_export PACKAGE OUTPUT.mp4 WIDTH HEIGHT KBPS
+// Usage: bench_export PACKAGE OUTPUT.mp4 WIDTH HEIGHT KBPS [ENCODER]
+// ENCODER names the H.264 encoder to try first (libx264 when it cannot be used); without it the
+// export chooses.
 // Prints: "frames N seconds S rss_kb_at_10 A rss_kb_at_50 B rss_kb_at_90 C" on success, then
 // "video_rect X Y W H", where the picture of the video was drawn in the output.
 #include <QApplication>
@@ -27,18 +29,22 @@ long residentKb() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    VRK2Mp4::keepHeapFlat();
     if (qgetenv("QT_QPA_PLATFORM") == "offscreen") {
         qunsetenv("QT_QPA_PLATFORM");  // the export needs a GL context from a real (X) display
     }
     QApplication app(argc, argv);
-    if (argc != 6) {
-        fprintf(stderr, "usage: bench_export PACKAGE OUTPUT.mp4 WIDTH HEIGHT KBPS\n");
+    if (argc != 6 && argc != 7) {
+        fprintf(stderr, "usage: bench_export PACKAGE OUTPUT.mp4 WIDTH HEIGHT KBPS [ENCODER]\n");
         return 1;
     }
     auto param = std::make_shared<_RecordParam>();
     param->width = atoi(argv[3]);
     param->height = atoi(argv[4]);
     param->bitrate = atoi(argv[5]);
+    if (argc == 7) {
+        param->video_encoder = argv[6];
+    }
     VRK2Mp4 exporter;
     exporter.prepare(param);
     QEventLoop loop;

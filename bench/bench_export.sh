@@ -14,7 +14,11 @@
 # Environment: BUILD (build folder, default ./build), DURATION (seconds, default 600),
 #              SIZES (default "1280x720 1920x1080"), KBPS (default 1500), TEMPLATE (default 5),
 #              QUALITY (1: measure SSIM/PSNR, default 1), BENCH_TMP (work folder parent),
-#              BEFORE (another build's bench_export, e.g. of an older commit: adds a "before" row).
+#              BEFORE (another build's bench_export, e.g. of an older commit: adds a "before" row),
+#              CLASS (a package made before with vrk-sample, used instead of making one: a long class
+#              takes long to make; DURATION and TEMPLATE then only label the rows),
+#              ENCODER (the H.264 encoder the engine tries first, e.g. h264_vaapi; default: its own
+#              choice, a hardware encoder where one works, else libx264).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 if [ -z "${DISPLAY:-}" ]; then
@@ -39,8 +43,12 @@ WORK="$(mktemp -d "${BENCH_TMP:-${TMPDIR:-/tmp}}/bench_export.XXXXXX")"
 trap 'rm -rf "$WORK"' EXIT
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 
-"$SAMPLE" --template "$TEMPLATE" --duration "$DURATION" --size 1280x720 --events-scale 4 --out "$WORK/class.vrk" \
-    >/dev/null
+if [ -n "${CLASS:-}" ]; then
+    ln -s "$(realpath "$CLASS")" "$WORK/class.vrk"
+else
+    "$SAMPLE" --template "$TEMPLATE" --duration "$DURATION" --size 1280x720 --events-scale 4 --out "$WORK/class.vrk" \
+        >/dev/null
+fi
 unzip -q -o "$WORK/class.vrk" c.mp4 -d "$WORK"
 frames_src=$(ffprobe -v error -select_streams v:0 -count_packets -show_entries stream=nb_read_packets \
     -of csv=p=0 "$WORK/c.mp4")
@@ -82,12 +90,12 @@ for size in $SIZES; do
     # Ours: the export engine (rendering with OpenGL, software Mesa here) and the recorder.
     out="$WORK/ours_$size.mp4"
     /usr/bin/time -f "%M %U %S %e" -o "$WORK/ours.mem" "$BENCH" "$WORK/class.vrk" "$out" "$W" "$H" "$KBPS" \
-        >"$WORK/ours.out" 2>"$WORK/ours.log" || { tail -20 "$WORK/ours.log" >&2; exit 1; }
+        ${ENCODER:+"$ENCODER"} >"$WORK/ours.out" 2>"$WORK/ours.log" || { tail -20 "$WORK/ours.log" >&2; exit 1; }
     # The program's log shares stdout with the result lines; take those only.
     read -r _ frames _ _ _ rss10 _ rss50 _ rss90 < <(grep '^frames ' "$WORK/ours.out" | tail -1)
     read -r _ rx ry rw rh < <(grep '^video_rect ' "$WORK/ours.out" | tail -1)
     read -r mem cpu_u cpu_s wall < <(tail -1 "$WORK/ours.mem")
-    encoder=$(cat "$WORK/ours.out" "$WORK/ours.log" | grep -o 'video encoder [A-Za-z0-9_]*' | head -1 | awk '{print $3}')
+    encoder=$(cat "$WORK/ours.out" "$WORK/ours.log" | grep -o 'video encoder [A-Za-z0-9_]*,' | tail -1 | tr -d , | awk '{print $3}')
     row "$size" engine "$wall" "$(echo "$cpu_u + $cpu_s" | bc -l)" "$frames" "$mem" "$out" "$rx" "$ry" "$rw" "$rh" \
         "${encoder:-?}" >>"$results"
     echo "$size engine: memory at 10 / 50 / 90 % of the video $((rss10 / 1024)) / $((rss50 / 1024)) / $((rss90 / 1024)) MB; video rectangle ${rw}x${rh} at ($rx, $ry)" >>"$notes"

@@ -30,6 +30,11 @@ public:
     explicit VRK2Mp4(QObject* parent = nullptr);
     ~VRK2Mp4() override;
 
+    // Keeps the allocator from giving each of the export's threads an arena of its own;
+    // startConvert() does it at the latest, a program that exports does it best first thing in
+    // main(), before the package is read and the first threads allocate.
+    static void keepHeapFlat();
+
     int prepare(std::shared_ptr<_RecordParam> param);
     // Reads the package in the background; `callback` gets 0 or a negative code on the reading thread.
     qint16 openPackage(const QString& path, std::function<void(int)> callback);
@@ -81,6 +86,8 @@ private:
     // pixels; null on a GL error.
     std::shared_ptr<_RGBAFrame> readNv12();
     std::shared_ptr<_RGBAFrame> readArgb(QOpenGLFramebufferObject& fbo);
+    // Every few seconds of video, gives the pages of freed heap blocks back to the system.
+    void releaseFreedHeap();
     // Forgets the recorder's temporary file in the journal once the recording has ended.
     void releasePartFile();
 

@@ -15,6 +15,9 @@ struct _RecordParam {
     qint32 reserved = 0;
     std::string input_path;   // UTF-8
     std::string output_path;  // UTF-8
+    // The H.264 encoder by FFmpeg name (e.g. "h264_vaapi"), with libx264 when it cannot be used;
+    // empty: a hardware encoder where the machine has one, else libx264.
+    std::string video_encoder;
 };
 
 // Layouts of a painted picture's bytes.

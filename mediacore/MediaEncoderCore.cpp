@@ -5,10 +5,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 extern "C" {
 #include <libavutil/channel_layout.h>
+#include <libavutil/hwcontext.h>
 #include <libavutil/opt.h>
 #include <libavutil/samplefmt.h>
 }
@@ -60,24 +62,72 @@ std::string x264Params(const MediaVideoSettings& s) {
 // ---------------------------------------------------------------------------------------------
 // H.264
 
+std::vector<std::string> mediaExportEncoders(const std::string& wanted) {
+    if (!wanted.empty()) {
+        return {wanted, "libx264"};
+    }
+    std::vector<std::string> names;
+    for (const char* name : {"h264_nvenc", "h264_qsv", "h264_vaapi"}) {
+        if (avcodec_find_encoder_by_name(name)) {
+            names.emplace_back(name);
+        }
+    }
+    names.emplace_back("libx264");
+    return names;
+}
+
 bool MediaVideoEncoder::open(const MediaVideoSettings& s, bool global_header) {
-    const AVCodec* codec = h264Encoder();
-    if (!codec) {
-        MLOG(MEDIA_LOG_ERROR, "no H.264 encoder available");
+    if (s.exact_size && (s.width < 2 || s.height < 2 || (s.width | s.height) & 1)) {
+        MLOG(MEDIA_LOG_ERROR, "cannot encode H.264 4:2:0 pictures of %dx%d", s.width, s.height);
         return false;
     }
     m_pkt.reset(av_packet_alloc());
-    m_ctx.reset(avcodec_alloc_context3(codec));
-    if (!m_ctx || !m_pkt) {
+    if (!m_pkt) {
         MLOG(MEDIA_LOG_ERROR, "out of memory setting up the H.264 encoder");
         return false;
     }
-    AVCodecContext* c = m_ctx.get();
-    if (s.exact_size && (s.width < 2 || s.height < 2 || (s.width | s.height) & 1)) {
-        MLOG(MEDIA_LOG_ERROR, "cannot encode H.264 4:2:0 pictures of %dx%d", s.width, s.height);
-        m_ctx.reset();
+    std::vector<const AVCodec*> codecs;
+    for (const std::string& name : s.encoders) {
+        const AVCodec* codec = avcodec_find_encoder_by_name(name.c_str());
+        if (codec && codec->type == AVMEDIA_TYPE_VIDEO && codec->id == AV_CODEC_ID_H264) {
+            codecs.push_back(codec);
+        } else {
+            MLOG(MEDIA_LOG_INFO, "no H.264 encoder named %s", name.c_str());
+        }
+    }
+    if (s.encoders.empty()) {
+        codecs.push_back(h264Encoder());
+    }
+    codecs.erase(std::remove(codecs.begin(), codecs.end(), nullptr), codecs.end());
+    if (codecs.empty()) {
+        MLOG(MEDIA_LOG_ERROR, "no H.264 encoder available");
         return false;
     }
+    for (size_t i = 0; i < codecs.size(); ++i) {
+        const int err = openCodec(codecs[i], s, global_header);
+        if (err >= 0) {
+            return true;
+        }
+        m_ctx.reset();
+        if (i + 1 < codecs.size()) {
+            // A hardware encoder without its device: the next one is tried.
+            MLOG(MEDIA_LOG_INFO, "video encoder %s cannot be used here (%s), trying %s", codecs[i]->name,
+                 mediaErrorText(err).c_str(), codecs[i + 1]->name);
+        } else {
+            MLOG(MEDIA_LOG_ERROR, "cannot open the H.264 encoder %s for %dx%d: %s", codecs[i]->name,
+                 std::max(2, s.width & ~1), std::max(2, s.height & ~1), mediaErrorText(err).c_str());
+        }
+    }
+    return false;
+}
+
+int MediaVideoEncoder::openCodec(const AVCodec* codec, const MediaVideoSettings& s, bool global_header) {
+    m_upload = false;
+    m_ctx.reset(avcodec_alloc_context3(codec));
+    if (!m_ctx) {
+        return AVERROR(ENOMEM);
+    }
+    AVCodecContext* c = m_ctx.get();
     c->width = std::max(2, s.width & ~1);
     c->height = std::max(2, s.height & ~1);
     c->pix_fmt = s.pix_fmt;
@@ -103,9 +153,29 @@ bool MediaVideoEncoder::open(const MediaVideoSettings& s, bool global_header) {
     if (global_header) {
         c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     }
+    int err = setUpDeviceFrames(codec, s);
+    if (err < 0) {
+        return err;
+    }
     AVDictionary* opts = nullptr;
-    if (!s.preset.empty()) {
-        av_dict_set(&opts, "preset", s.preset.c_str(), 0);
+    setRateControl(codec, s, &opts);
+    if (!s.profile.empty()) {
+        av_dict_set(&opts, "profile", s.profile.c_str(), 0);
+    }
+    // Settings the encoder does not know stay in `opts` and are dropped.
+    err = avcodec_open2(c, codec, &opts);
+    av_dict_free(&opts);
+    return err;
+}
+
+void MediaVideoEncoder::setRateControl(const AVCodec* codec, const MediaVideoSettings& s,
+                                       AVDictionary** opts) {
+    AVCodecContext* c = m_ctx.get();
+    // Presets and x264 settings are libx264's words: another encoder would refuse a value it has no
+    // name for (its "preset" has other names), so they go to libx264 only.
+    const bool x264 = strcmp(codec->name, "libx264") == 0;
+    if (x264 && !s.preset.empty()) {
+        av_dict_set(opts, "preset", s.preset.c_str(), 0);
     }
     if (s.bit_rate > 0) {
         c->bit_rate = s.bit_rate;
@@ -116,25 +186,44 @@ bool MediaVideoEncoder::open(const MediaVideoSettings& s, bool global_header) {
             c->rc_buffer_size = int(std::min<double>(double(s.bit_rate) * s.buffer_factor, INT32_MAX));
         }
     } else {
-        av_dict_set_int(&opts, "crf", s.crf, 0);
+        av_dict_set_int(opts, "crf", s.crf, 0);
     }
-    if (!s.profile.empty()) {
-        av_dict_set(&opts, "profile", s.profile.c_str(), 0);
-    }
-    const std::string params = x264Params(s);
+    const std::string params = x264 ? x264Params(s) : std::string();
     if (!params.empty()) {
-        av_dict_set(&opts, "x264-params", params.c_str(), 0);
+        av_dict_set(opts, "x264-params", params.c_str(), 0);
     }
-    // Settings another H.264 encoder does not know stay in `opts` and are dropped.
-    const int err = avcodec_open2(c, codec, &opts);
-    av_dict_free(&opts);
+}
+
+int MediaVideoEncoder::setUpDeviceFrames(const AVCodec* codec, const MediaVideoSettings& s) {
+    if (strcmp(codec->name, "h264_vaapi") != 0) {
+        return 0;
+    }
+    using BufferRef = std::unique_ptr<AVBufferRef, void (*)(AVBufferRef*)>;
+    auto unref = [](AVBufferRef* b) { av_buffer_unref(&b); };
+    AVBufferRef* raw = nullptr;
+    int err = av_hwdevice_ctx_create(&raw, AV_HWDEVICE_TYPE_VAAPI, nullptr, nullptr, 0);
+    BufferRef device(raw, unref);
     if (err < 0) {
-        MLOG(MEDIA_LOG_ERROR, "cannot open the H.264 encoder for %dx%d: %s", c->width, c->height,
-             mediaErrorText(err).c_str());
-        m_ctx.reset();
-        return false;
+        return err;
     }
-    return true;
+    BufferRef frames(av_hwframe_ctx_alloc(device.get()), unref);
+    if (!frames) {
+        return AVERROR(ENOMEM);
+    }
+    auto* fc = reinterpret_cast<AVHWFramesContext*>(frames->data);
+    fc->format = AV_PIX_FMT_VAAPI;
+    fc->sw_format = s.pix_fmt;
+    fc->width = m_ctx->width;
+    fc->height = m_ctx->height;
+    fc->initial_pool_size = 16;
+    err = av_hwframe_ctx_init(frames.get());
+    if (err < 0) {
+        return err;
+    }
+    m_ctx->pix_fmt = AV_PIX_FMT_VAAPI;
+    m_ctx->hw_frames_ctx = frames.release();  // the context owns it from here
+    m_upload = true;
+    return 0;
 }
 
 namespace {
@@ -166,6 +255,23 @@ MediaEncodeResult MediaVideoEncoder::drain(const MediaPacketSink& sink) {
 }
 
 MediaEncodeResult MediaVideoEncoder::encode(AVFrame* picture, const MediaPacketSink& sink) {
+    FramePtr device;
+    if (m_upload) {
+        device.reset(av_frame_alloc());
+        int err = device ? av_hwframe_get_buffer(m_ctx->hw_frames_ctx, device.get(), 0) : AVERROR(ENOMEM);
+        if (err >= 0) {
+            err = av_hwframe_transfer_data(device.get(), picture, 0);
+        }
+        if (err >= 0) {
+            err = av_frame_copy_props(device.get(), picture);
+        }
+        if (err < 0) {
+            MLOG(MEDIA_LOG_ERROR, "cannot hand a picture to the video encoder: %s",
+                 mediaErrorText(err).c_str());
+            return MediaEncodeResult::EncoderFailed;
+        }
+        picture = device.get();
+    }
     const int err = avcodec_send_frame(m_ctx.get(), picture);
     if (err < 0) {
         MLOG(MEDIA_LOG_ERROR, "the H.264 encoder refused a picture: %s", mediaErrorText(err).c_str());

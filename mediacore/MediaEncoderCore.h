@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 // Receives each coded packet, in the encoder's time base; false when it could not be written (the sink
 // logs why and keeps its own result code).
@@ -48,12 +49,22 @@ struct MediaVideoSettings {
     AVColorTransferCharacteristic color_trc = AVCOL_TRC_UNSPECIFIED;
     AVChromaLocation chroma_location = AVCHROMA_LOC_UNSPECIFIED;
     int thread_count = 0;  // 0: as many as the machine has
+    // H.264 encoders to try, by FFmpeg name, in order; the first that opens is used. Empty: libx264
+    // (or, without it, whatever H.264 encoder FFmpeg has). The libx264 settings above (preset, crf,
+    // x264_params, b_pyramid, sps_id) go to libx264 only; other encoders get the rest.
+    std::vector<std::string> encoders;
 };
+
+// The encoders an export tries: `wanted` and then libx264 when a name is given, else the hardware
+// encoders this FFmpeg has (NVENC, Quick Sync, VAAPI; each opens only where the machine has the
+// device), then libx264.
+std::vector<std::string> mediaExportEncoders(const std::string& wanted);
 
 class MediaVideoEncoder {
 public:
-    // Opens libx264 (or another H.264 encoder) for `s`; `global_header` when the container wants the
-    // parameter sets out of band (MP4). False (logged) on failure.
+    // Opens the first of `s.encoders` that works (libx264 when none are named) for `s`;
+    // `global_header` when the container wants the parameter sets out of band (MP4). False (logged)
+    // when none opens.
     bool open(const MediaVideoSettings& s, bool global_header);
     AVCodecContext* ctx() const { return m_ctx.get(); }
     // Encodes one picture (its pts in the encoder's time base) and passes on what is ready.
@@ -62,10 +73,17 @@ public:
     MediaEncodeResult finish(const MediaPacketSink& sink);
 
 private:
+    // 0, or a negative error code (not logged).
+    int openCodec(const AVCodec* codec, const MediaVideoSettings& s, bool global_header);
+    void setRateControl(const AVCodec* codec, const MediaVideoSettings& s, AVDictionary** opts);
+    // Encoders that take pictures only in their device's memory (VAAPI): a pool of device pictures,
+    // 0 or a negative error code.
+    int setUpDeviceFrames(const AVCodec* codec, const MediaVideoSettings& s);
     MediaEncodeResult drain(const MediaPacketSink& sink);
 
     CodecPtr m_ctx;
     PacketPtr m_pkt;
+    bool m_upload = false;  // pictures are copied into device pictures first (VAAPI)
 };
 
 class MediaAacEncoder {

@@ -134,7 +134,9 @@ int MediaRecorder::openInput(const _RecordParam& param, RecorderInput& in) {
         return RECORD_CODEC;
     }
     in.vdec->pkt_timebase = vst->time_base;
-    in.vdec->thread_count = 2;
+    // One thread: decoding is a small part of an export, whose painting and encoding keep both cores
+    // busy, and every frame thread would hold pictures of its own.
+    in.vdec->thread_count = 1;
     const int err = avcodec_open2(in.vdec.get(), vcodec, nullptr);
     if (err < 0) {
         RLOG(MEDIA_LOG_ERROR, "cannot open the video decoder: %s", mediaErrorText(err).c_str());

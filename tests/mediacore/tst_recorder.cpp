@@ -305,26 +305,45 @@ private slots:
     }
 
     // Pictures already converted for the encoder keep their samples, whether they come at the output
-    // size (taken as they are) or at another one (scaled).
+    // size (taken as they are) or at another one (scaled). An encoder asked for that does not exist or
+    // cannot take the pictures gives way to libx264, whose signature the file then carries; so does the
+    // automatic choice on a machine without video devices.
     void encodesConvertedPicturesAsDelivered_data() {
         QTest::addColumn<int>("width");
         QTest::addColumn<int>("height");
-        QTest::newRow("output size") << 320 << 180;
-        QTest::newRow("other size") << 480 << 270;
+        QTest::addColumn<QString>("encoder");
+        QTest::addColumn<bool>("x264");
+        const bool devices = QFile::exists("/dev/dri") || QFile::exists("/dev/nvidiactl");
+        QTest::newRow("output size") << 320 << 180 << QString() << !devices;
+        QTest::newRow("other size") << 480 << 270 << QString() << !devices;
+        QTest::newRow("unknown encoder") << 320 << 180 << QString("no_such_encoder") << true;
+        QTest::newRow("encoder refusing NV12") << 320 << 180 << QString("libx264rgb") << true;
+        if (!QFile::exists("/dev/dri")) {
+            QTest::newRow("VAAPI without device") << 320 << 180 << QString("h264_vaapi") << true;
+        }
     }
     void encodesConvertedPicturesAsDelivered() {
         QFETCH(int, width);
         QFETCH(int, height);
+        QFETCH(QString, encoder);
+        QFETCH(bool, x264);
         TestObserver obs;
         obs.nv12 = true;
         obs.pic_width = width;
         obs.pic_height = height;
-        const QString target = out(QString("nv12_%1.mp4").arg(width));
+        const QString target = out(QString("nv12_%1_%2.mp4").arg(width).arg(encoder));
         auto rec = IMediaRecorder::create(&obs);
-        QCOMPARE(rec->init(makeParam(m_clip, target, 320, 180, 400)), int(RECORD_OK));
+        auto param = makeParam(m_clip, target, 320, 180, 400);
+        param->video_encoder = encoder.toStdString();
+        QCOMPARE(rec->init(param), int(RECORD_OK));
         QVERIFY(rec->start());
         QVERIFY(obs.waitFinished(120000));
         QVERIFY(obs.errors.isEmpty());
+        if (x264) {
+            QFile file(target);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QVERIFY(file.readAll().contains("x264 - core"));
+        }
         QCOMPARE(streamOf(ffprobe(target), "video").value("nb_frames").toString(), QString("100"));
         for (const auto& at : {std::make_pair(1.0, obs.early_yuv), std::make_pair(3.0, obs.late_yuv)}) {
             const QVector<int> got = decodedYuv(target, at.first, 320, 180, 160, 90);
