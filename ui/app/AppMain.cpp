@@ -13,6 +13,7 @@
 #include "IMediaCore.h"
 #include "LogSetup.h"
 #include "MainWindow.h"
+#include "VRK2Mp4.h"
 #include "WorkspaceJournal.h"
 
 namespace {
@@ -20,6 +21,8 @@ constexpr int kHighDpiThreshold = 1080;
 }
 
 int runPlaybackEditTool(int argc, char* argv[]) {
+    // Before any thread allocates: an export's threads then share a few heap arenas.
+    VRK2Mp4::keepHeapFlat();
     // Scaling must be decided before the application object exists.
     const int vertical = desktopVerticalResolution();
     if (vertical > kHighDpiThreshold) {
