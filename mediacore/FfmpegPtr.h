@@ -34,6 +34,9 @@ struct FfmpegFifoFree {
 struct FfmpegBsfFree {
     void operator()(AVBSFContext* b) const { av_bsf_free(&b); }
 };
+struct FfmpegBufferUnref {
+    void operator()(AVBufferRef* b) const { av_buffer_unref(&b); }
+};
 
 using PacketPtr = std::unique_ptr<AVPacket, FfmpegPacketFree>;
 using FramePtr = std::unique_ptr<AVFrame, FfmpegFrameFree>;
@@ -42,6 +45,7 @@ using SwsPtr = std::unique_ptr<SwsContext, FfmpegSwsFree>;
 using SwrPtr = std::unique_ptr<SwrContext, FfmpegSwrFree>;
 using AudioFifoPtr = std::unique_ptr<AVAudioFifo, FfmpegFifoFree>;
 using BsfPtr = std::unique_ptr<AVBSFContext, FfmpegBsfFree>;
+using BufferRefPtr = std::unique_ptr<AVBufferRef, FfmpegBufferUnref>;  // device and frame pools
 
 // Conversions between a stream's time base and microseconds, rounding to the nearest tick.
 inline int64_t mediaToUs(int64_t ts, AVRational tb) {

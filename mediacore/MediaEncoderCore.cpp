@@ -198,15 +198,13 @@ int MediaVideoEncoder::setUpDeviceFrames(const AVCodec* codec, const MediaVideoS
     if (strcmp(codec->name, "h264_vaapi") != 0) {
         return 0;
     }
-    using BufferRef = std::unique_ptr<AVBufferRef, void (*)(AVBufferRef*)>;
-    auto unref = [](AVBufferRef* b) { av_buffer_unref(&b); };
     AVBufferRef* raw = nullptr;
     int err = av_hwdevice_ctx_create(&raw, AV_HWDEVICE_TYPE_VAAPI, nullptr, nullptr, 0);
-    BufferRef device(raw, unref);
+    BufferRefPtr device(raw);
     if (err < 0) {
         return err;
     }
-    BufferRef frames(av_hwframe_ctx_alloc(device.get()), unref);
+    BufferRefPtr frames(av_hwframe_ctx_alloc(device.get()));
     if (!frames) {
         return AVERROR(ENOMEM);
     }
