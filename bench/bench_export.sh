@@ -63,7 +63,7 @@ quality() {
     fi
     local log="$WORK/quality.log"
     ffmpeg -v info -nostats -i "$1" -i "$WORK/c.mp4" -filter_complex \
-        "[0:v]crop=$4:$5:$2:$3,split[a1][a2];[1:v]scale=$4:$5,split[b1][b2];[a1][b1]ssim;[a2][b2]psnr" \
+        "[0:v]crop=$4:$5:$2:$3:exact=1,split[a1][a2];[1:v]scale=$4:$5,split[b1][b2];[a1][b1]ssim;[a2][b2]psnr" \
         -f null - 2>"$log" || true
     local ssim psnr
     ssim=$(grep -o 'SSIM .*All:[0-9.]*' "$log" | sed 's/.*All://' | tail -1)

@@ -274,6 +274,11 @@ void VRK2Mp4::updateVertices() {
         r.translate(areaPos);
     }
     m_video_rect = r;
+    // The recorder scales the video to the rectangle (filtered as the ffmpeg program would): the
+    // quad is then drawn texel for pixel, and only that many bytes cross over for each frame.
+    if (m_recorder) {
+        m_recorder->setFrameSize(r.width(), r.height());
+    }
     const float W = float(m_param->width);
     const float H = float(m_param->height);
     const float sx = float(r.x()) / W * 2;

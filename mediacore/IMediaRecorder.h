@@ -18,6 +18,11 @@ struct _RecordParam {
     // The H.264 encoder by FFmpeg name (e.g. "h264_vaapi"), with libx264 when it cannot be used;
     // empty: a hardware encoder where the machine has one, else libx264.
     std::string video_encoder;
+    // The size decoded frames are scaled to for the observer (0: as decoded). An observer that
+    // shows the video smaller than decoded, as a layout does, gets it ready to draw pixel for pixel
+    // and properly filtered, and the frame's planes stay small.
+    qint32 frame_width = 0;
+    qint32 frame_height = 0;
 };
 
 // Layouts of a painted picture's bytes.
@@ -88,4 +93,8 @@ public:
     virtual int init(std::shared_ptr<_RecordParam> param) = 0;  // 0 ready, else a MediaRecorderCode
     virtual std::shared_ptr<_MediaInfo> getMediaInfo() = 0;
     virtual bool start() = 0;
+    // Sets the frame size of the parameters given to init() (see _RecordParam::frame_width), for an
+    // observer that knows where it will draw the video only once it knows the video's size; takes
+    // effect at the next start().
+    virtual void setFrameSize(int width, int height) = 0;
 };

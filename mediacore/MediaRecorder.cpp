@@ -180,6 +180,16 @@ bool MediaRecorder::start() {
     return true;
 }
 
+void MediaRecorder::setFrameSize(int width, int height) {
+    if (m_running) {
+        RLOG(MEDIA_LOG_ERROR, "frame size refused: a recording is running");
+        return;
+    }
+    const bool valid = width > 0 && height > 0;
+    m_param.frame_width = valid ? width : 0;
+    m_param.frame_height = valid ? height : 0;
+}
+
 void MediaRecorder::run() {
     std::unique_ptr<RecorderInput> input = std::move(m_input);
     int code = RECORD_OK;

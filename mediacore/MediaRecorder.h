@@ -19,6 +19,7 @@ public:
     int init(std::shared_ptr<_RecordParam> param) override;
     std::shared_ptr<_MediaInfo> getMediaInfo() override;
     bool start() override;
+    void setFrameSize(int width, int height) override;
 
     // How long one frame may wait for the observer's picture before the recording fails.
     void setPictureTimeout(int ms) { m_picture_timeout_ms = ms; }

@@ -412,66 +412,35 @@ int64_t MediaRecording::presentationTime(const AVFrame* f) {
     return pts;
 }
 
-// The frame as the observer gets it: tightly packed full-range YUV 4:2:0 with its time in ms.
+// The frame as the observer gets it: tightly packed full-range YUV 4:2:0 with its time in ms, at the
+// size asked for (scaled with the filter the ffmpeg program scales with), else as decoded.
 std::shared_ptr<SRecordFrame> MediaRecording::frameRecord(AVFrame* f, int64_t pts) {
-    const int w = f->width;
-    const int h = f->height;
+    const bool resize = m_param.frame_width > 0 && m_param.frame_height > 0 &&
+                        (m_param.frame_width != f->width || m_param.frame_height != f->height);
+    const int w = resize ? m_param.frame_width : f->width;
+    const int h = resize ? m_param.frame_height : f->height;
     const int cw = w >> 1;
     const int ch = h >> 1;
-    const uint8_t* const* src = f->data;
-    const int* srcStride = f->linesize;
-    // Pictures go out as full-range YUV 4:2:0: the observer's conversion takes Y as it is, so
-    // studio-range video would lose its blacks and whites on the way.
-    const bool fullRange = f->format == AV_PIX_FMT_YUVJ420P ||
-                           (f->format == AV_PIX_FMT_YUV420P && f->color_range == AVCOL_RANGE_JPEG);
-    // The usual case, studio-range 4:2:0, is expanded while it is copied for the observer.
-    const bool expandRange = !fullRange && f->format == AV_PIX_FMT_YUV420P;
-    if (!fullRange && !expandRange) {
-        if (!m_planar_frame || m_planar_frame->width != w || m_planar_frame->height != h) {
-            m_planar_frame.reset(av_frame_alloc());
-            if (!m_planar_frame) {
-                return nullptr;
-            }
-            m_planar_frame->format = AV_PIX_FMT_YUVJ420P;
-            m_planar_frame->width = w;
-            m_planar_frame->height = h;
-            if (av_frame_get_buffer(m_planar_frame.get(), 0) < 0) {
-                m_planar_frame.reset();
-                return nullptr;
-            }
-        }
-        // Made once per input geometry: a cached context would be rebuilt for every frame, since
-        // swscale rewrites the full-range format internally and the cache then never matches.
-        if (!m_to_planar || m_planar_key[0] != w || m_planar_key[1] != h || m_planar_key[2] != f->format) {
-            m_to_planar.reset(sws_getContext(w, h, AVPixelFormat(f->format), w, h, AV_PIX_FMT_YUVJ420P,
-                                             SWS_BILINEAR, nullptr, nullptr, nullptr));
-            m_planar_key[0] = w;
-            m_planar_key[1] = h;
-            m_planar_key[2] = f->format;
-        }
-        if (!m_to_planar) {
-            RLOG(MEDIA_LOG_ERROR, "cannot convert decoded frames of format %d", f->format);
-            return nullptr;
-        }
-        sws_scale(m_to_planar.get(), f->data, f->linesize, 0, h, m_planar_frame->data,
-                  m_planar_frame->linesize);
-        src = m_planar_frame->data;
-        srcStride = m_planar_frame->linesize;
-    }
-
     auto holder = std::make_shared<FrameHolder>();
     holder->planes.resize(size_t(w) * h + 2 * size_t(cw) * ch);
     uint8_t* y = holder->planes.data();
     uint8_t* u = y + size_t(w) * h;
     uint8_t* v = u + size_t(cw) * ch;
-    if (expandRange) {
-        expandPlane(y, src[0], srcStride[0], w, h, 16, kLumaFactor, 0);
-        expandPlane(u, src[1], srcStride[1], cw, ch, 128, kChromaFactor, 128);
-        expandPlane(v, src[2], srcStride[2], cw, ch, 128, kChromaFactor, 128);
-    } else {
-        copyPlane(y, src[0], srcStride[0], w, h);
-        copyPlane(u, src[1], srcStride[1], cw, ch);
-        copyPlane(v, src[2], srcStride[2], cw, ch);
+    // Pictures go out as full-range YUV 4:2:0: the observer's conversion takes Y as it is, so
+    // studio-range video would lose its blacks and whites on the way.
+    const bool fullRange = f->format == AV_PIX_FMT_YUVJ420P ||
+                           (f->format == AV_PIX_FMT_YUV420P && f->color_range == AVCOL_RANGE_JPEG);
+    if (!resize && fullRange) {
+        copyPlane(y, f->data[0], f->linesize[0], w, h);
+        copyPlane(u, f->data[1], f->linesize[1], cw, ch);
+        copyPlane(v, f->data[2], f->linesize[2], cw, ch);
+    } else if (!resize && f->format == AV_PIX_FMT_YUV420P) {
+        // The usual case, studio-range 4:2:0, is expanded while it is copied.
+        expandPlane(y, f->data[0], f->linesize[0], w, h, 16, kLumaFactor, 0);
+        expandPlane(u, f->data[1], f->linesize[1], cw, ch, 128, kChromaFactor, 128);
+        expandPlane(v, f->data[2], f->linesize[2], cw, ch, 128, kChromaFactor, 128);
+    } else if (!scaleFrame(f, fullRange, w, h, y, u, v)) {
+        return nullptr;
     }
     holder->frame.width = w;
     holder->frame.height = h;
@@ -481,6 +450,60 @@ std::shared_ptr<SRecordFrame> MediaRecording::frameRecord(AVFrame* f, int64_t pt
     holder->frame.u = u;
     holder->frame.v = v;
     return std::shared_ptr<SRecordFrame>(holder, &holder->frame);
+}
+
+// Scales (or only converts) a decoded frame of any format to full-range YUV 4:2:0 of w x h, into
+// tightly packed planes whose chroma is (w / 2) x (h / 2): of an odd size, swscale makes one more
+// chroma column or row, which goes through a scratch frame and is left out.
+bool MediaRecording::scaleFrame(const AVFrame* f, bool fullRange, int w, int h, uint8_t* y, uint8_t* u,
+                                uint8_t* v) {
+    // Made once per geometry and format: a cached context would be rebuilt for every frame, since
+    // swscale rewrites the full-range format internally and the cache then never matches.
+    const int key[6] = {f->width, f->height, f->format, fullRange ? 1 : 0, w, h};
+    if (!m_to_planar || !std::equal(key, key + 6, m_planar_key)) {
+        std::copy(key, key + 6, m_planar_key);
+        m_to_planar.reset(sws_getContext(f->width, f->height, AVPixelFormat(f->format), w, h,
+                                         AV_PIX_FMT_YUVJ420P, SWS_BICUBIC, nullptr, nullptr, nullptr));
+        if (m_to_planar) {
+            // The source's own range, whatever its format name says; the observer's is full.
+            const int* coefficients = sws_getCoefficients(SWS_CS_ITU601);
+            sws_setColorspaceDetails(m_to_planar.get(), coefficients, fullRange ? 1 : 0, coefficients, 1, 0,
+                                     1 << 16, 1 << 16);
+        }
+    }
+    if (!m_to_planar) {
+        RLOG(MEDIA_LOG_ERROR, "cannot convert decoded %dx%d frames of format %d to %dx%d", f->width,
+             f->height, f->format, w, h);
+        return false;
+    }
+    const bool odd = ((w | h) & 1) != 0;
+    if (!odd) {
+        uint8_t* const planes[4] = {y, u, v, nullptr};
+        const int strides[4] = {w, w >> 1, w >> 1, 0};
+        return sws_scale(m_to_planar.get(), f->data, f->linesize, 0, f->height, planes, strides) > 0;
+    }
+    if (!m_scratch || m_scratch->width != w || m_scratch->height != h) {
+        m_scratch.reset(av_frame_alloc());
+        if (!m_scratch) {
+            return false;
+        }
+        m_scratch->format = AV_PIX_FMT_YUVJ420P;
+        m_scratch->width = w;
+        m_scratch->height = h;
+        if (av_frame_get_buffer(m_scratch.get(), 0) < 0) {
+            m_scratch.reset();
+            RLOG(MEDIA_LOG_ERROR, "out of memory");
+            return false;
+        }
+    }
+    if (sws_scale(m_to_planar.get(), f->data, f->linesize, 0, f->height, m_scratch->data,
+                  m_scratch->linesize) <= 0) {
+        return false;
+    }
+    copyPlane(y, m_scratch->data[0], m_scratch->linesize[0], w, h);
+    copyPlane(u, m_scratch->data[1], m_scratch->linesize[1], w >> 1, h >> 1);
+    copyPlane(v, m_scratch->data[2], m_scratch->linesize[2], w >> 1, h >> 1);
+    return true;
 }
 
 // Waits for the observer's picture of the frame at `time_ms`; it becomes the pending picture.

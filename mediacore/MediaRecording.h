@@ -50,6 +50,7 @@ private:
     int handleVideoFrame(AVFrame* f);
     int64_t presentationTime(const AVFrame* f);
     std::shared_ptr<SRecordFrame> frameRecord(AVFrame* f, int64_t pts);
+    bool scaleFrame(const AVFrame* f, bool fullRange, int w, int h, uint8_t* y, uint8_t* u, uint8_t* v);
     int awaitPicture();
     int waitForPicture(std::future<std::shared_ptr<_RGBAFrame>>& future, qint64 time_ms);
     int encodePending();
@@ -84,10 +85,11 @@ private:
     MediaPacketSink m_video_sink;
     FramePtr m_enc_frame;  // the picture in the encoder's format
     SwsPtr m_to_yuv;       // painted picture in another format or size -> encoder frame
-    // Decoded frames in other formats -> full-range YUV 4:2:0 for the observer.
+    // Decoded frames in other formats or sizes -> full-range YUV 4:2:0 for the observer.
     SwsPtr m_to_planar;
-    FramePtr m_planar_frame;
-    int m_planar_key[3] = {0, 0, -1};  // width, height and format m_to_planar was made for
+    // Source width, height, format and full range, and target width and height m_to_planar is for.
+    int m_planar_key[6] = {0, 0, -1, 0, 0, 0};
+    FramePtr m_scratch;  // the scaled frame of an odd size, before its last chroma column or row goes
 
     AVStream* m_aout = nullptr;
     bool m_audio_copy = false;
