@@ -19,6 +19,10 @@ namespace {
 
 constexpr int64_t kAudioBitrate = 128000;
 
+// Painted pictures waiting for the encoder: enough to smooth out a picture that takes longer to
+// paint or to encode than the others, while each holds only a megabyte or two.
+constexpr size_t kPicturesWaiting = 2;
+
 // A decoded frame together with the plane memory its pointers refer to: the observer may keep the
 // record longer than the recorder waits, so the planes live as long as the record.
 struct FrameHolder {
@@ -117,7 +121,7 @@ int MediaRecording::run() {
         result = recordCodeOf(written);
     }
     if (result == RECORD_OK) {
-        RLOG(MEDIA_LOG_INFO, "recording finished: %lld frames written to %s", m_frame_count,
+        RLOG(MEDIA_LOG_INFO, "recording finished: %lld frames written to %s", m_frame_count.load(),
              m_param.output_path.c_str());
     }
     return result;
@@ -145,8 +149,18 @@ int MediaRecording::writeTo(const std::string& tmp) {
         return rc;
     }
     RLOG(MEDIA_LOG_INFO, "recording %s started", tmp.c_str());
+    m_encoder = std::make_unique<MediaPictureWorker>(
+        [this](std::shared_ptr<_RGBAFrame> picture, int64_t pts) {
+            return encodePicture(std::move(picture), pts);
+        },
+        kPicturesWaiting, m_stop);
     rc = readInput();
-    return rc == RECORD_OK ? finish() : rc;
+    if (rc == RECORD_OK) {
+        rc = finish();
+    }
+    // Nothing is written any more once this returns, whatever became of the recording.
+    m_encoder.reset();
+    return rc;
 }
 
 // H.264 at the asked size and bitrate, in the input's time base so that every output frame keeps the
@@ -315,6 +329,9 @@ int MediaRecording::finish() {
     if (rc == RECORD_OK) {
         rc = encodePending();
     }
+    if (rc == RECORD_OK) {
+        rc = m_encoder->drain();
+    }
     if (rc == RECORD_OK && m_aac) {
         avcodec_send_packet(m_adec.get(), nullptr);
         rc = receiveAudioFrames();
@@ -335,9 +352,11 @@ int MediaRecording::finish() {
     return rc == RECORD_OK ? recordCodeOf(m_out.finish()) : rc;
 }
 
+// Video packets come from the encoding thread and sound from the reading one.
 bool MediaRecording::writePacket(AVPacket* pkt, AVRational from, const AVStream* st) {
     pkt->stream_index = st->index;
     av_packet_rescale_ts(pkt, from, st->time_base);
+    std::lock_guard<std::mutex> lock(m_out_mutex);
     const int rc = m_out.write(pkt);
     if (rc != MEDIA_CODE_SUCCESS) {
         m_write_code = recordCodeOf(rc);
@@ -546,7 +565,7 @@ int MediaRecording::encodePending() {
     }
     std::shared_ptr<_RGBAFrame> picture = std::move(m_pending);
     m_pending.reset();
-    return encodePicture(std::move(picture), m_pending_pts);
+    return m_encoder->push(std::move(picture), m_pending_pts);
 }
 
 // Converts (where needed) and encodes one painted picture with its frame's time.
@@ -559,7 +578,7 @@ int MediaRecording::encodePicture(std::shared_ptr<_RGBAFrame> picture, int64_t p
     }
     // 32-bit premultiplied ARGB in native byte order is read without alpha, which puts it over black.
     m_to_yuv.reset(sws_getCachedContext(m_to_yuv.release(), w, h, nv12 ? AV_PIX_FMT_NV12 : AV_PIX_FMT_0RGB32,
-                                        m_width, m_height, AV_PIX_FMT_NV12, SWS_BILINEAR, nullptr, nullptr,
+                                        m_width, m_height, AV_PIX_FMT_NV12, SWS_BICUBIC, nullptr, nullptr,
                                         nullptr));
     if (!m_to_yuv || av_frame_make_writable(m_enc_frame.get()) < 0) {
         RLOG(MEDIA_LOG_ERROR, "cannot convert a %dx%d picture", w, h);
@@ -621,7 +640,7 @@ int MediaRecording::encodeAsIs(std::shared_ptr<_RGBAFrame> picture, int64_t pts)
 
 int MediaRecording::copyAudio(AVPacket* pkt) {
     pkt->pos = -1;
-    return writePacket(pkt, m_ain->time_base, m_aout) ? RECORD_OK : m_write_code;
+    return writePacket(pkt, m_ain->time_base, m_aout) ? int(RECORD_OK) : m_write_code.load();
 }
 
 int MediaRecording::decodeAudio(AVPacket* pkt) {

@@ -7,10 +7,12 @@
 #include "MediaEncoderCore.h"
 #include "MediaInput.h"
 #include "MediaOutput.h"
+#include "MediaPictureWorker.h"
 
 #include <atomic>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <string>
 
 // Input side, opened by the recorder's init() and consumed by one recording.
@@ -79,7 +81,8 @@ private:
     int64_t m_video_start = 0;
 
     Mp4Output m_out;
-    int m_write_code = RECORD_WRITE;  // the output's failure, once a packet could not be written
+    std::mutex m_out_mutex;                       // one packet at a time into the output
+    std::atomic<int> m_write_code{RECORD_WRITE};  // the output's failure, once a packet could not be written
     MediaVideoEncoder m_video;
     AVStream* m_vout = nullptr;
     MediaPacketSink m_video_sink;
@@ -102,7 +105,7 @@ private:
     FramePtr m_frame;
     FramePtr m_audio_frame;
     int64_t m_last_pts = AV_NOPTS_VALUE;
-    long long m_frame_count = 0;
+    std::atomic<long long> m_frame_count{0};
     // The picture of the previous frame: it is encoded while the observer paints the next one, so
     // painting and encoding overlap while frames still go to the observer one at a time, in order.
     std::shared_ptr<_RGBAFrame> m_pending;
@@ -112,4 +115,7 @@ private:
     std::future<std::shared_ptr<_RGBAFrame>> m_awaited;
     qint64 m_awaited_time = 0;
     int64_t m_awaited_pts = AV_NOPTS_VALUE;
+    // Encodes the pictures while this thread decodes and hands out frames; last, so that it has
+    // stopped before anything it uses goes.
+    std::unique_ptr<MediaPictureWorker> m_encoder;
 };

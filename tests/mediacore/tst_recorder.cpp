@@ -46,6 +46,7 @@ public:
     int frame_width = 0, frame_height = 0;
     bool planes_ok = true;
     std::shared_ptr<SRecordFrame> held;  // a stalled frame, kept as a real exporter would keep it
+    QByteArray first_planes;             // the first frame's Y, U and V planes as handed over
     QStringList log_lines;
 
     void OnRecordFrame(std::shared_ptr<SRecordFrame> frame) override {
@@ -60,6 +61,9 @@ public:
             first_y = frame->y[cy * frame->width + cx];
             first_u = frame->u[(cy / 2) * (frame->width / 2) + cx / 2];
             first_v = frame->v[(cy / 2) * (frame->width / 2) + cx / 2];
+            const int luma = frame->width * frame->height;
+            first_planes = QByteArray(reinterpret_cast<const char*>(frame->y),
+                                      luma + 2 * (frame->width / 2) * (frame->height / 2));
         }
         if (!frame->y || !frame->u || !frame->v || frame->u != frame->y + frame->width * frame->height ||
             frame->v != frame->u + (frame->width / 2) * (frame->height / 2)) {
@@ -423,6 +427,66 @@ private slots:
         QVERIFY(!rec->start());
         QVERIFY(!QFileInfo::exists(target));
         QCOMPARE(obs.finished, 0);
+    }
+
+    // Frames asked for at another size come scaled as the ffmpeg program scales them (bicubic, to
+    // full range), chroma planes of integer halves even for odd sizes; the asked size of the source
+    // itself is only expanded to full range.
+    void scalesFramesToTheAskedSize_data() {
+        QTest::addColumn<int>("width");
+        QTest::addColumn<int>("height");
+        QTest::newRow("smaller") << 164 << 92;
+        QTest::newRow("smaller, odd") << 163 << 91;
+        QTest::newRow("larger") << 640 << 360;
+        QTest::newRow("same") << 320 << 180;
+    }
+    void scalesFramesToTheAskedSize() {
+        QFETCH(int, width);
+        QFETCH(int, height);
+        const QString pattern = out("pattern.mp4");
+        if (!QFile::exists(pattern)) {
+            QCOMPARE(runProgram("ffmpeg", {"-v", "error", "-f", "lavfi", "-i", "testsrc2=s=320x180:r=25:d=1",
+                                           "-c:v", "libx264", "-pix_fmt", "yuv420p", pattern}),
+                     0);
+        }
+        TestObserver obs;
+        obs.pic_width = 320;
+        obs.pic_height = 180;
+        auto rec = IMediaRecorder::create(&obs);
+        QCOMPARE(rec->init(makeParam(pattern, out("scaled.mp4"), 320, 180, 300)), int(RECORD_OK));
+        rec->setFrameSize(width, height);
+        QVERIFY(rec->start());
+        QVERIFY(obs.waitFinished(60000));
+        QVERIFY(obs.errors.isEmpty());
+        QCOMPARE(obs.frame_width, width);
+        QCOMPARE(obs.frame_height, height);
+        QVERIFY(obs.planes_ok);
+
+        QByteArray want;
+        const QString filter =
+            QString("scale=%1:%2:flags=bicubic:out_range=full,format=yuvj420p").arg(width).arg(height);
+        QCOMPARE(
+            runProgram("ffmpeg",
+                       {"-v", "error", "-i", pattern, "-frames:v", "1", "-vf", filter, "-f", "rawvideo", "-"},
+                       &want, 60000),
+            0);
+        // ffmpeg's chroma planes are rounded up in size; compare the samples both have.
+        const int cw = width / 2, ch = height / 2, wantCw = (width + 1) / 2, wantCh = (height + 1) / 2;
+        QCOMPARE(want.size(), width * height + 2 * wantCw * wantCh);
+        const auto* got = reinterpret_cast<const uchar*>(obs.first_planes.constData());
+        const auto* ref = reinterpret_cast<const uchar*>(want.constData());
+        int worst = 0;
+        auto compare = [&](const uchar* g, const uchar* r, int w, int h, int refStride) {
+            for (int y = 0; y < h; ++y) {
+                for (int x = 0; x < w; ++x) {
+                    worst = qMax(worst, qAbs(int(g[y * w + x]) - int(r[y * refStride + x])));
+                }
+            }
+        };
+        compare(got, ref, width, height, width);
+        compare(got + width * height, ref + width * height, cw, ch, wantCw);
+        compare(got + width * height + cw * ch, ref + width * height + wantCw * wantCh, cw, ch, wantCw);
+        QVERIFY2(worst <= 2, qPrintable(QString("largest difference %1").arg(worst)));
     }
 
     void failsWithoutPictureAndLeavesNoFile() {
