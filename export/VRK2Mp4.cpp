@@ -18,6 +18,7 @@
 #include <QOpenGLPaintDevice>
 #include <QOpenGLWidget>
 #include <QPainter>
+#include <QResizeEvent>
 
 #include <cstdarg>
 #include <cstdio>
@@ -197,12 +198,19 @@ int VRK2Mp4::initGraphics() {
     m_view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_view->setViewport(m_gl_widget);
-    m_view->resize(m_scene->sceneRect().size().toSize());
 
-    // The GL widget is never shown; grabbing makes it create its context.
+    // The GL widget is never shown; grabbing makes it create its context. It does so at a token
+    // size: the widget's own framebuffer, 4 samples deep (30 MB at 720p), is never drawn into,
+    // since the frames are painted into the helper's. The view then takes the scene's size without
+    // the widget hearing of it (it is hidden), so that no full-size framebuffer follows.
+    const QSize token(16, 16);
+    m_view->resize(token);
     m_view->grab();
     m_gl_widget->grab();
     m_gl_widget->grabFramebuffer();
+    m_view->resize(m_scene->sceneRect().size().toSize());
+    QResizeEvent resized(m_view->size(), token);
+    QCoreApplication::sendEvent(m_view.get(), &resized);
 
     QOpenGLContext* context = m_gl_widget->context();
     QOpenGLFunctions_3_2_Core* functions =
