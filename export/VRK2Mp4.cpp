@@ -32,6 +32,7 @@
 #include "TemplateFactory.h"
 #include "TemplateInterface.h"
 #include "VRK2Mp4Helper.h"
+#include "VRK2Mp4Pictures.h"
 #include "WorkspaceJournal.h"
 
 Q_DECLARE_METATYPE(std::shared_ptr<SRecordFrame>)
@@ -67,7 +68,7 @@ void VRK2Mp4::releaseFreedHeap() {
 #endif
 }
 
-VRK2Mp4::VRK2Mp4(QObject* parent) : QObject(parent) {
+VRK2Mp4::VRK2Mp4(QObject* parent) : QObject(parent), m_pictures(std::make_shared<VRK2Mp4Pictures>()) {
     qRegisterMetaType<std::shared_ptr<SRecordFrame>>("std::shared_ptr<SRecordFrame>");
 }
 
@@ -379,14 +380,12 @@ void VRK2Mp4::renderTemplate() {
     ++m_template_renders;
 }
 
-std::shared_ptr<_RGBAFrame> VRK2Mp4::readNv12() {
-    const QSize size = m_helper->nv12Size();
-    auto picture = std::make_shared<_RGBAFrame>();
-    picture->width = size.width();
-    picture->height = size.height();
-    picture->format = RGBA_FRAME_NV12;
-    picture->data.reset(new uint8_t[m_helper->nv12Bytes()]);
-    return m_helper->readNv12(picture->data.get()) ? picture : nullptr;
+std::shared_ptr<_RGBAFrame> VRK2Mp4::readNv12(const QRect& changed) {
+    // A picture that held a frame of this same painting differs from this frame only where the
+    // planes were converted anew.
+    VRK2Mp4Pictures::Taken taken = m_pictures->take(m_helper->nv12Size(), m_template_renders);
+    const QRect read = taken.holds_painting ? changed : QRect();
+    return m_helper->readNv12(taken.picture->data.get(), read) ? taken.picture : nullptr;
 }
 
 std::shared_ptr<_RGBAFrame> VRK2Mp4::readArgb(QOpenGLFramebufferObject& fbo) {
@@ -458,7 +457,7 @@ void VRK2Mp4::renderFrame(SRecordFrame& frame) {
             // Converted where the pixels are, only the video where the template stayed, and read
             // back at 1.5 bytes a pixel; the 32-bit picture is what remains when that is not possible.
             const QRect changed = repaint ? QRect() : m_video_rect.adjusted(-1, -1, 1, 1);
-            picture = m_helper->convertToNv12(changed) ? readNv12() : readArgb(*fbo);
+            picture = m_helper->convertToNv12(changed) ? readNv12(changed) : readArgb(*fbo);
             if (!picture) {
                 FLOG(FLOG_ERROR, "the frame at %lld ms could not be read back",
                      static_cast<long long>(frame.time));

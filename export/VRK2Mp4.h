@@ -23,6 +23,7 @@ class QOpenGLFramebufferObject;
 class QOpenGLWidget;
 class TemplateInterface;
 class VRK2Mp4Helper;
+class VRK2Mp4Pictures;
 
 class VRK2Mp4 : public QObject, public DataWrapperObserver, public IMediaRecorderObserver {
     Q_OBJECT
@@ -82,9 +83,10 @@ private:
     void renderFrame(SRecordFrame& frame);
     // Paints the template (with the video area black) into the bound framebuffer.
     void renderTemplate();
-    // The framebuffer's picture as the encoder takes it (planes converted on the GPU), or as 32-bit
-    // pixels; null on a GL error.
-    std::shared_ptr<_RGBAFrame> readNv12();
+    // The framebuffer's picture as the encoder takes it (planes converted on the GPU, only `changed`
+    // read where the picture held the same painting before; null: all), or as 32-bit pixels; null
+    // on a GL error.
+    std::shared_ptr<_RGBAFrame> readNv12(const QRect& changed);
     std::shared_ptr<_RGBAFrame> readArgb(QOpenGLFramebufferObject& fbo);
     // Every few seconds of video, gives the pages of freed heap blocks back to the system.
     void releaseFreedHeap();
@@ -115,4 +117,5 @@ private:
     long long m_template_renders = 0;
     long long m_frames_rendered = 0;
     std::vector<uint8_t> m_readback;  // bottom-up rows as the GL reads them, reused for every frame
+    std::shared_ptr<VRK2Mp4Pictures> m_pictures;  // the encoder's pictures, each used again
 };

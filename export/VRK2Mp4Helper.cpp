@@ -366,20 +366,34 @@ void VRK2Mp4Helper::convertPlane(QOpenGLShaderProgram& program, QOpenGLFramebuff
     program.release();
 }
 
-bool VRK2Mp4Helper::readNv12(uint8_t* dst) {
+bool VRK2Mp4Helper::readNv12(uint8_t* dst, const QRect& changed) {
     if (!m_luma || !m_chroma) {
         return false;
     }
     QOpenGLFunctions_3_2_Core* f = m_functions;
     const int w = m_luma->width();
     const int h = m_luma->height();
+    QRect luma(0, 0, w, h);
+    if (!changed.isNull()) {
+        luma &= changed;
+    }
     f->glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    if (!luma.isEmpty()) {
+        // Plane row r is picture row r: the rectangle is read where it is, into rows of the plane's
+        // full width.
+        const QRect blocks(QPoint(luma.left() / 2, luma.top() / 2),
+                           QPoint(luma.right() / 2, luma.bottom() / 2));
+        f->glPixelStorei(GL_PACK_ROW_LENGTH, w);
+        m_luma->bind();
+        f->glReadPixels(luma.x(), luma.y(), luma.width(), luma.height(), GL_RED, GL_UNSIGNED_BYTE,
+                        dst + size_t(luma.y()) * w + luma.x());
+        f->glPixelStorei(GL_PACK_ROW_LENGTH, w / 2);
+        m_chroma->bind();
+        f->glReadPixels(blocks.x(), blocks.y(), blocks.width(), blocks.height(), GL_RG, GL_UNSIGNED_BYTE,
+                        dst + size_t(w) * h + (size_t(blocks.y()) * (w / 2) + blocks.x()) * 2);
+        QOpenGLFramebufferObject::bindDefault();
+    }
     f->glPixelStorei(GL_PACK_ROW_LENGTH, 0);
-    m_luma->bind();
-    f->glReadPixels(0, 0, w, h, GL_RED, GL_UNSIGNED_BYTE, dst);
-    m_chroma->bind();
-    f->glReadPixels(0, 0, w / 2, h / 2, GL_RG, GL_UNSIGNED_BYTE, dst + size_t(w) * h);
-    QOpenGLFramebufferObject::bindDefault();
     f->glPixelStorei(GL_PACK_ALIGNMENT, 4);
     return f->glGetError() == GL_NO_ERROR;
 }

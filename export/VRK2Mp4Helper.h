@@ -40,8 +40,9 @@ public:
     bool convertToNv12(const QRect& changed);
     QSize nv12Size() const;
     // Reads the converted planes into `dst` (nv12Bytes() bytes: luma rows, then Cb/Cr pair rows, top
-    // row first); false on a GL error.
-    bool readNv12(uint8_t* dst);
+    // row first), only the pixels of `changed` (picture coordinates; null: all) and the chroma
+    // blocks they touch; false on a GL error.
+    bool readNv12(uint8_t* dst, const QRect& changed = QRect());
     size_t nv12Bytes() const;
 
 private:

@@ -44,7 +44,8 @@ private slots:
         }
         QCOMPARE(worker.drain(), code);
         if (code != RECORD_OK) {
-            QCOMPARE(worker.push(std::make_shared<_RGBAFrame>(), 99), code);  // nothing is taken after the end
+            QCOMPARE(worker.push(std::make_shared<_RGBAFrame>(), 99),
+                     code);  // nothing is taken after the end
         }
         for (size_t i = 0; i < done.size(); ++i) {
             QCOMPARE(done[i], int64_t(i));
