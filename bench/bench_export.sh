@@ -114,7 +114,8 @@ for size in $SIZES; do
     col=$(((166 * W / 1280) & ~1))
     aw=$((W - col))
     vh=$(((aw * 9 / 16) & ~1))
-    vy=$(((H - vh) / 2))
+    # Even: the overlay filter puts 4:2:0 pictures at even rows, and the quality is measured there.
+    vy=$((((H - vh) / 2) & ~1))
     ffmpeg -v error -y -f lavfi -i "color=c=0xe5f2fa:s=${col}x${H},drawbox=x=10:y=10:w=$((col - 20)):h=$((H - 20)):color=0x63738a:t=2" \
         -frames:v 1 "$WORK/column.png"
     ffm="$WORK/ffm_$size.mp4"
