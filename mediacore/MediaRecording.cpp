@@ -56,6 +56,20 @@ __attribute__((optimize("tree-vectorize", "vect-cost-model=dynamic"))) void expa
 constexpr int kLumaFactor = 19077;    // 255 / 219
 constexpr int kChromaFactor = 18651;  // 255 / 224
 
+// Whether a decoded frame's samples use the full 0..255 range: said so, or a format of that range.
+bool sourceIsFullRange(const AVFrame* f) {
+    switch (f->format) {
+        case AV_PIX_FMT_YUVJ420P:
+        case AV_PIX_FMT_YUVJ422P:
+        case AV_PIX_FMT_YUVJ444P:
+        case AV_PIX_FMT_YUVJ440P:
+        case AV_PIX_FMT_YUVJ411P:
+            return true;
+        default:
+            return f->color_range == AVCOL_RANGE_JPEG;
+    }
+}
+
 // The recorder's code for what the MP4 output or the temporary-name write reported.
 int recordCodeOf(int media_code) {
     switch (media_code) {
@@ -458,7 +472,7 @@ std::shared_ptr<SRecordFrame> MediaRecording::frameRecord(AVFrame* f, int64_t pt
         expandPlane(y, f->data[0], f->linesize[0], w, h, 16, kLumaFactor, 0);
         expandPlane(u, f->data[1], f->linesize[1], cw, ch, 128, kChromaFactor, 128);
         expandPlane(v, f->data[2], f->linesize[2], cw, ch, 128, kChromaFactor, 128);
-    } else if (!scaleFrame(f, fullRange, w, h, y, u, v)) {
+    } else if (!scaleFrame(f, sourceIsFullRange(f), w, h, y, u, v)) {
         return nullptr;
     }
     holder->frame.width = w;

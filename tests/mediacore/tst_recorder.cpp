@@ -431,22 +431,25 @@ private slots:
 
     // Frames asked for at another size come scaled as the ffmpeg program scales them (bicubic, to
     // full range), chroma planes of integer halves even for odd sizes; the asked size of the source
-    // itself is only expanded to full range.
+    // itself is only expanded to full range. A source already in full range stays as it is.
     void scalesFramesToTheAskedSize_data() {
         QTest::addColumn<int>("width");
         QTest::addColumn<int>("height");
-        QTest::newRow("smaller") << 164 << 92;
-        QTest::newRow("smaller, odd") << 163 << 91;
-        QTest::newRow("larger") << 640 << 360;
-        QTest::newRow("same") << 320 << 180;
+        QTest::addColumn<QString>("format");  // of the source clip
+        QTest::newRow("smaller") << 164 << 92 << "yuv420p";
+        QTest::newRow("smaller, odd") << 163 << 91 << "yuv420p";
+        QTest::newRow("larger") << 640 << 360 << "yuv420p";
+        QTest::newRow("same") << 320 << 180 << "yuv420p";
+        QTest::newRow("full-range 4:2:2 source") << 164 << 92 << "yuvj422p";
     }
     void scalesFramesToTheAskedSize() {
         QFETCH(int, width);
         QFETCH(int, height);
-        const QString pattern = out("pattern.mp4");
+        QFETCH(QString, format);
+        const QString pattern = out(QString("pattern_%1.mp4").arg(format));
         if (!QFile::exists(pattern)) {
             QCOMPARE(runProgram("ffmpeg", {"-v", "error", "-f", "lavfi", "-i", "testsrc2=s=320x180:r=25:d=1",
-                                           "-c:v", "libx264", "-pix_fmt", "yuv420p", pattern}),
+                                           "-c:v", "libx264", "-pix_fmt", format, pattern}),
                      0);
         }
         TestObserver obs;
