@@ -55,11 +55,11 @@ void VRK2Mp4::keepHeapFlat() {
 #endif
 }
 
-// Pictures of a megabyte and more are made for every frame on one thread and freed on another;
-// glibc soon serves them from the heap, where the small long-lived blocks the views allocate in
-// between keep the freed space from going back: memory would grow for the whole export. Mapping
-// each picture on its own instead costs a page fault per 4 KB on every frame (a fifth of the CPU
-// time); handing the free pages back every few seconds costs nothing measurable.
+// Large blocks (the views' paint buffers, decoded frames) are made on one thread and freed on
+// another; glibc serves them from the heap, where the small long-lived blocks the views allocate
+// in between keep the freed space from going back, so memory would creep up over the export.
+// Mapping each block on its own instead costs a page fault per 4 KB; handing the free pages back
+// every few seconds costs nothing measurable.
 void VRK2Mp4::releaseFreedHeap() {
 #ifdef __GLIBC__
     if (m_frames_rendered % kTrimEveryFrames == 0) {

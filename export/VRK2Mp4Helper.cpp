@@ -21,8 +21,8 @@ void main()
 )";
 
 // Full-range BT.601 YCbCr to RGB, the inverse of what the encoder's planes are made with below (the
-// recorder hands over full-range planes). The analog-YUV factors (1.140 for V, 2.032 for U) took
-// a fifth off every red and put 15 % on every blue of the class's video.
+// recorder hands over full-range planes). The analog-YUV factors (1.140 for V, 2.032 for U) made
+// the video's red colour difference a fifth too weak and its blue one 15 % too strong.
 const char* const kFragmentShader = R"(#version 330 core
 in vec2 textureOut;
 uniform sampler2D tex_y;

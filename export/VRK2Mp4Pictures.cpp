@@ -1,7 +1,5 @@
 #include "VRK2Mp4Pictures.h"
 
-#include <algorithm>
-
 namespace {
 
 // Free pictures kept: those in flight between painting and encoding come back in turn, so a
