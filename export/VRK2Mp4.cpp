@@ -29,6 +29,8 @@
 
 #include "DataWrapper.h"
 #include "FLog.h"
+#include "ChatView.h"
+#include "QuestionAnswerView.h"
 #include "TemplateFactory.h"
 #include "TemplateInterface.h"
 #include "VRK2Mp4Helper.h"
@@ -160,6 +162,14 @@ int VRK2Mp4::startConvert(const QString& output) {
     m_data_wrapper->setObserver(m_template);
     m_template->mediaWidget()->setUpdatesEnabled(false);
     templateWidget->setGeometry(0, 0, m_param->width, m_param->height);
+    // Nobody scrolls the exported views, so they may leave out what can never show again; a long
+    // class then does not grow them without end.
+    for (ChatView* chat : templateWidget->findChildren<ChatView*>()) {
+        chat->setDropsHiddenEntries(true);
+    }
+    for (QuestionAnswerView* qa : templateWidget->findChildren<QuestionAnswerView*>()) {
+        qa->setDropsHiddenQuestions(true);
+    }
     // Every repaint request of the template or its views reaches the template widget (the top of
     // their widget tree) as one update request.
     templateWidget->installEventFilter(this);

@@ -1,10 +1,13 @@
 #define FLOG_SOURCE "views/ChatView"
 #include "ChatView.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QRegExp>
+#include <QScrollBar>
 #include <QSpacerItem>
+#include <QTextBlock>
 #include <QTextBrowser>
 #include <QVBoxLayout>
 #include <functional>
@@ -147,6 +150,40 @@ void ChatView::appendMessage(const std::shared_ptr<_ChatLogItem>& chat) {
     const QString html = entryHtml(chat->userName, chat->userRole, chat->content);
     if (!html.isEmpty()) {
         m_form.textBrowser->append(html);
+        if (m_drops_hidden) {
+            dropHiddenEntries();
+        }
+    }
+}
+
+void ChatView::dropHiddenEntries() {
+    QTextBrowser* browser = m_form.textBrowser;
+    const QScrollBar* bar = browser->verticalScrollBar();
+    const int view = browser->viewport()->height();
+    if (view <= 0 || bar->value() < bar->maximum()) {
+        return;
+    }
+    // At the bottom, what shows depends only on the last `view` pixels and the scroll bar's handle,
+    // which is at its shortest (20 pixels of a track no longer than the view) once the document is
+    // view * view / 20 tall. Twice that, plus a view, is kept; trimming waits for half as much again
+    // so that it runs rarely.
+    const qreal keep = 2.0 * (qreal(view) * view / 20.0 + view);
+    QTextDocument* doc = browser->document();
+    QAbstractTextDocumentLayout* layout = doc->documentLayout();
+    const qreal height = layout->documentSize().height();
+    if (height < keep * 1.5) {
+        return;
+    }
+    // Cut before the first block low enough that starts at the top level (a system message's
+    // table is a frame of its own). The blocks before it become one empty block.
+    for (QTextBlock b = doc->begin().next(); b.isValid(); b = b.next()) {
+        if (height - layout->blockBoundingRect(b).top() < keep + view &&
+            QTextCursor(b).currentFrame() == doc->rootFrame()) {
+            QTextCursor cursor(doc);
+            cursor.setPosition(b.position() - 1, QTextCursor::KeepAnchor);
+            cursor.removeSelectedText();
+            return;
+        }
     }
 }
 

@@ -45,6 +45,11 @@ public:
 
     QTextBrowser* textBrowser() const { return m_form.textBrowser; }
 
+    // For a view nobody scrolls (an export): it then stays at its bottom, and entries far enough
+    // above the viewport are dropped, which changes no pixel but keeps a long class from growing
+    // the document without end.
+    void setDropsHiddenEntries(bool drop) { m_drops_hidden = drop; }
+
     // "<" ">" and double quotes as entities, in that order; ampersands are left alone.
     static QString escapeHtml(QString text);
     // Emoticon codes such as "[em2_01]" become 20 x 20 pictures from "expression/<code>.png".
@@ -55,7 +60,9 @@ public:
 private:
     void appendMessage(const std::shared_ptr<_ChatLogItem>& chat);
     QString formatContent(QString content, const QString& role) const;
+    void dropHiddenEntries();
 
+    bool m_drops_hidden = false;
     QMap<QString, QString> m_role_colors;
     ChatForm m_form;
 };

@@ -4,6 +4,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QSpacerItem>
 #include <QVBoxLayout>
 
@@ -128,7 +129,7 @@ void QuestionAnswerView::onItemList(std::shared_ptr<DataWrapper>, QList<std::sha
 }
 
 void QuestionAnswerView::addQuestion(const std::shared_ptr<_QuestionItem>& question) {
-    if (!question) {
+    if (!question || (m_drops_hidden && reachesFarBelowView())) {
         return;
     }
     // The spacer stays last so that the questions stack from the top.
@@ -148,4 +149,19 @@ void QuestionAnswerView::offerAnswer(const std::shared_ptr<_AnswerItem>& answer)
             return;
         }
     }
+}
+
+bool QuestionAnswerView::reachesFarBelowView() const {
+    const int view = m_form.scrollArea->viewport()->height();
+    if (view <= 0 || m_form.scrollArea->verticalScrollBar()->value() != 0) {
+        return false;
+    }
+    // At the top, what shows depends only on the first `view` pixels and the scroll bar's handle,
+    // which is at its shortest (20 pixels of a track no longer than the view) once the questions
+    // are view * view / 20 tall. Questions and answers only ever add height, so once twice that,
+    // plus a view, is reached, a question added below can never show.
+    const qreal keep = 2.0 * (qreal(view) * view / 20.0 + view);
+    const int shown =
+        m_form.contentsHoldLayout->sizeHint().height() - m_form.verticalSpacer->sizeHint().height();
+    return shown >= keep;
 }

@@ -45,10 +45,17 @@ public:
     QList<QuesionWidget*> questionWidgets() const { return m_question_widgets; }
     QWidget* contentsHoldWidget() const { return m_form.contentsHoldWidget; }
 
+    // For a view nobody scrolls (an export): it then stays at its top, and once the questions shown
+    // reach far enough below the viewport, later questions (and their answers) are not added. That
+    // changes no pixel but keeps a long class from adding widgets without end.
+    void setDropsHiddenQuestions(bool drop) { m_drops_hidden = drop; }
+
 private:
     void addQuestion(const std::shared_ptr<_QuestionItem>& question);
     void offerAnswer(const std::shared_ptr<_AnswerItem>& answer);
+    bool reachesFarBelowView() const;
 
+    bool m_drops_hidden = false;
     QuestionAnswerForm m_form;
     QList<QuesionWidget*> m_question_widgets;
     QList<std::shared_ptr<_QuestionItem>> m_questions;

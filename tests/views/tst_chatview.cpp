@@ -249,6 +249,40 @@ private slots:
         QVERIFY(QFontMetrics(QFont("HiraginoSansGB-W3")).inFontUcs4(0x540C));
         QVERIFY(QFontMetrics(QFont(QString::fromUtf8("微软雅黑"))).inFontUcs4(0x540C));
     }
+
+    // A view that drops what is hidden shows, message after message, exactly what a view keeping
+    // every entry shows, and keeps far fewer blocks.
+    void droppingHiddenEntriesChangesNoPixel() {
+        ChatView all;
+        ChatView dropping;
+        dropping.setDropsHiddenEntries(true);
+        for (ChatView* v : {&all, &dropping}) {
+            v->resize(166, 300);
+            v->show();
+            QVERIFY(QTest::qWaitForWindowExposed(v));
+        }
+        const QStringList roles = {"student", "teacher", "systemMsg", "publisher", "host"};
+        const QStringList texts = {
+            QStringLiteral("ok"), QStringLiteral("see [em2_01], [em9_99] and [uri_http://x.cn/a]"),
+            QString::fromUtf8("同学们好，今天我们学习一篇很长很长的课文，请大家认真听讲"),
+            QStringLiteral("a <b> \"quoted\" line that is long enough to wrap twice")};
+        int compared = 0;
+        for (int i = 0; i < 1500; ++i) {
+            const auto message = chat(QStringLiteral("user%1").arg(i % 7), roles[i % roles.size()],
+                                      texts[(i / 3) % texts.size()]);
+            all.onItem(nullptr, message);
+            dropping.onItem(nullptr, message);
+            if (i % 97 == 0 || i == 1499) {
+                const QImage a = all.grab().toImage();
+                const QImage b = dropping.grab().toImage();
+                QVERIFY2(a == b, qPrintable(QStringLiteral("differs after message %1").arg(i)));
+                ++compared;
+            }
+        }
+        QVERIFY(compared > 10);
+        const int kept = dropping.textBrowser()->document()->blockCount();
+        QVERIFY2(kept * 3 < all.textBrowser()->document()->blockCount(), qPrintable(QString::number(kept)));
+    }
 };
 
 QTEST_MAIN(TestChatView)

@@ -143,6 +143,47 @@ private slots:
         QVERIFY(hold->itemAt(3)->spacerItem() != nullptr);
     }
 
+    // A view that leaves out questions far below its viewport shows, event after event, exactly
+    // what a view keeping every question shows, answers to the first questions included.
+    void droppingHiddenQuestionsChangesNoPixel() {
+        QuestionAnswerView all;
+        QuestionAnswerView dropping;
+        dropping.setDropsHiddenQuestions(true);
+        for (QuestionAnswerView* v : {&all, &dropping}) {
+            v->resize(166, 300);
+            v->show();
+            QVERIFY(QTest::qWaitForWindowExposed(v));
+        }
+        const QStringList texts = {QStringLiteral("why?"),
+                                   QStringLiteral("a question long enough to need two lines"),
+                                   QString::fromUtf8("老师，这一题为什么这样做？请再讲一遍好吗")};
+        int compared = 0;
+        for (int i = 0; i < 600; ++i) {
+            const auto send = [&](const std::shared_ptr<_VRKItemBase>& item) {
+                all.onItem(nullptr, item);
+                dropping.onItem(nullptr, item);
+            };
+            send(question(QStringLiteral("q%1").arg(i), QStringLiteral("s%1").arg(i % 5), texts[i % 3]));
+            // answers to a recent question, and now and then to one of the first (shown) ones
+            send(answer(QStringLiteral("q%1").arg(i / 2), "T", texts[(i + 1) % 3]));
+            if (i % 50 == 49) {
+                send(answer(QStringLiteral("q%1").arg(i % 4), "T", QStringLiteral("late answer %1").arg(i)));
+            }
+            if (i % 73 == 0 || i == 599) {
+                // widgets show and lay out from posted events, as before each exported frame
+                for (int k = 0; k < 4; ++k) {
+                    QCoreApplication::processEvents();
+                }
+                QVERIFY2(all.grab().toImage() == dropping.grab().toImage(),
+                         qPrintable(QStringLiteral("differs after question %1").arg(i)));
+                ++compared;
+            }
+        }
+        QVERIFY(compared > 5);
+        const int kept = dropping.questionWidgets().size();
+        QVERIFY2(kept * 3 < all.questionWidgets().size(), qPrintable(QString::number(kept)));
+    }
+
     void duplicateIds() {
         QuestionAnswerView view;
         view.onItemList(
