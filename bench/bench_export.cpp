@@ -5,9 +5,11 @@
 // Prints: "frames N seconds S rss_kb_at_10 A rss_kb_at_50 B rss_kb_at_90 C" on success, then
 // "video_rect X Y W H", where the picture of the video was drawn in the output.
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cstdio>
 
@@ -45,11 +47,19 @@ int main(int argc, char** argv) {
     if (argc == 7) {
         param->video_encoder = argv[6];
     }
+    // The chat reads "expression/<code>.png" relative to the working directory: run in the
+    // application's folder, as the application does, so that the emoticons are drawn.
+    const QString input = QFileInfo(QString::fromLocal8Bit(argv[1])).absoluteFilePath();
+    const QString output = QFileInfo(QString::fromLocal8Bit(argv[2])).absoluteFilePath();
+    const QString programDir = QStringLiteral(VRK_BINARY_DIR "/ui");
+    if (QFileInfo::exists(programDir + QStringLiteral("/expression"))) {
+        QDir::setCurrent(programDir);
+    }
     VRK2Mp4 exporter;
     exporter.prepare(param);
     QEventLoop loop;
     bool read = false;
-    if (exporter.openPackage(QString::fromLocal8Bit(argv[1]), [&](int) {
+    if (exporter.openPackage(input, [&](int) {
             QMetaObject::invokeMethod(qApp, [&] {
                 read = true;
                 loop.quit();
@@ -74,7 +84,7 @@ int main(int argc, char** argv) {
                      Qt::QueuedConnection);
     QElapsedTimer timer;
     timer.start();
-    const int code = exporter.startConvert(QString::fromLocal8Bit(argv[2]));
+    const int code = exporter.startConvert(output);
     if (code != 0) {
         fprintf(stderr, "start failed with code %d\n", code);
         return 3;

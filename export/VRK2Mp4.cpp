@@ -10,6 +10,7 @@
 #include <QGraphicsProxyWidget>
 #include <QGraphicsScene>
 #include <QGraphicsView>
+#include <QImage>
 #include <QLayout>
 #include <QMetaType>
 #include <QOpenGLContext>
@@ -373,19 +374,28 @@ bool VRK2Mp4::eventFilter(QObject* watched, QEvent* event) {
     return QObject::eventFilter(watched, event);
 }
 
+// The widgets are painted by the raster engine into an image, which then goes to the framebuffer as
+// one texture. Painted by the GL engine on a software driver, every widget's clip went through the
+// stencil buffer: slower, and the driver kept memory from each clip, about 1 MB for each minute
+// of video.
 void VRK2Mp4::renderTemplate() {
+    QImage image(m_view->size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::black);
+    {
+        QPainter raster(&image);
+        raster.setRenderHint(QPainter::Antialiasing);
+        raster.setRenderHint(QPainter::TextAntialiasing);
+        m_view->render(&raster, QRectF(), QRect(), Qt::KeepAspectRatio);
+        raster.fillRect(m_media_area_rect, Qt::black);
+    }
     QOpenGLFunctions_3_2_Core* f = m_helper->functions();
     f->glViewport(0, 0, m_param->width, m_param->height);
     f->glClearColor(0, 0, 0, 1);
-    f->glClearStencil(0);
-    f->glClearDepth(0.0);
-    f->glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
+    f->glClear(GL_COLOR_BUFFER_BIT);
     QOpenGLPaintDevice device(m_view->size());
     QPainter painter(&device);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setRenderHint(QPainter::TextAntialiasing);
-    m_view->render(&painter, QRectF(), QRect(), Qt::KeepAspectRatio);
-    painter.fillRect(m_media_area_rect, Qt::black);
+    // A fresh image each time: its texture goes with it, nothing piles up in the texture cache.
+    painter.drawImage(QPoint(0, 0), image);
     painter.end();
     ++m_template_renders;
 }
@@ -433,6 +443,9 @@ void VRK2Mp4::renderFrame(SRecordFrame& frame) {
         // further frame before this picture), so that this frame already shows the change.
         if (QWidget* templateWidget = dynamic_cast<QWidget*>(m_template)) {
             QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+            // A widget added to a layout shows from a queued call, and only then asks its layout
+            // for room: without this the frame could show the views half laid out.
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
             QCoreApplication::sendPostedEvents(templateWidget, QEvent::UpdateRequest);
         }
         m_gl_widget->makeCurrent();
