@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 #include <functional>
 
+#include "HiddenExtent.h"
 #include "ViewFonts.h"
 
 namespace {
@@ -163,11 +164,8 @@ void ChatView::dropHiddenEntries() {
     if (view <= 0 || bar->value() < bar->maximum()) {
         return;
     }
-    // At the bottom, what shows depends only on the last `view` pixels and the scroll bar's handle,
-    // which is at its shortest (20 pixels of a track no longer than the view) once the document is
-    // view * view / 20 tall. Twice that, plus a view, is kept; trimming waits for half as much again
-    // so that it runs rarely.
-    const qreal keep = 2.0 * (qreal(view) * view / 20.0 + view);
+    // Trimming waits for half as much again as is kept, so that it runs rarely.
+    const qreal keep = keptExtentOfPinnedView(view);
     QTextDocument* doc = browser->document();
     QAbstractTextDocumentLayout* layout = doc->documentLayout();
     const qreal height = layout->documentSize().height();

@@ -8,6 +8,7 @@
 #include <QSpacerItem>
 #include <QVBoxLayout>
 
+#include "HiddenExtent.h"
 #include "ViewFonts.h"
 
 void QuestionAnswerForm::setupUi(QWidget* form) {
@@ -156,11 +157,9 @@ bool QuestionAnswerView::reachesFarBelowView() const {
     if (view <= 0 || m_form.scrollArea->verticalScrollBar()->value() != 0) {
         return false;
     }
-    // At the top, what shows depends only on the first `view` pixels and the scroll bar's handle,
-    // which is at its shortest (20 pixels of a track no longer than the view) once the questions
-    // are view * view / 20 tall. Questions and answers only ever add height, so once twice that,
-    // plus a view, is reached, a question added below can never show.
-    const qreal keep = 2.0 * (qreal(view) * view / 20.0 + view);
+    // Questions and answers only ever add height, so once the kept extent is reached, a question
+    // added below can never show.
+    const qreal keep = keptExtentOfPinnedView(view);
     const int shown =
         m_form.contentsHoldLayout->sizeHint().height() - m_form.verticalSpacer->sizeHint().height();
     return shown >= keep;
