@@ -4,9 +4,10 @@
 #include <QtGlobal>
 
 // A view pinned to one edge (the chat to its bottom, the Q&A list to its top) shows the `view`
-// pixels next to that edge and the scroll bar's handle. The handle is at its shortest (20 pixels of
-// a track no longer than the view) once the content is view * view / 20 tall, and stays there as
-// the content grows. Twice that, plus a view, leaves a margin for rounding and style sheets.
+// pixels next to that edge and the scroll bar's handle. The handle is the page's share of a track no
+// longer than the view, but at least 20 pixels (the views' style sheets), so it is at its shortest
+// once the content is view * view / 20 tall, and stays there as the content grows. A quarter more
+// than that, plus a view, covers an entry taller than the view at the cut.
 inline qreal keptExtentOfPinnedView(int view) {
-    return 2.0 * (qreal(view) * view / 20.0 + view);
+    return 1.25 * (qreal(view) * view / 20.0) + view;
 }

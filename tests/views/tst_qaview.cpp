@@ -169,9 +169,10 @@ private slots:
             if (i % 50 == 49) {
                 send(answer(QStringLiteral("q%1").arg(i % 4), "T", QStringLiteral("late answer %1").arg(i)));
             }
+            // widgets show and lay out from posted events, as before each exported frame
+            QCoreApplication::processEvents();
             if (i % 73 == 0 || i == 599) {
-                // widgets show and lay out from posted events, as before each exported frame
-                for (int k = 0; k < 4; ++k) {
+                for (int k = 0; k < 3; ++k) {
                     QCoreApplication::processEvents();
                 }
                 QVERIFY2(all.grab().toImage() == dropping.grab().toImage(),
